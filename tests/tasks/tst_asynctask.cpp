@@ -75,7 +75,7 @@ void TestAsyncTask::signalsArriveInOrderInGuiThread()
     bool allInGuiThread = true;
     auto note = [&](const QString& what) {
         seen.append(what);
-        allInGuiThread = allInGuiThread && QThread::currentThread() == qApp->thread();
+        allInGuiThread = allInGuiThread && QThread::currentThread() == QCoreApplication::instance()->thread();
     };
     connect(&task, &TaskSpecification::message, this, [&](const QString& m) { note(m); });
     connect(&task, &TaskSpecification::error, this, [&](const QString& e) { note("error " + e); });

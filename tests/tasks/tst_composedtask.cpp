@@ -15,6 +15,7 @@ class TestComposedTask : public QObject
 private slots:
     void cleanup();
 
+    void taskPointerTravelsQueued();
     void emptyFinishesAtOnce();
     void progressIsWeightedSum();
     void boundedParallelism();
@@ -45,6 +46,31 @@ private:
 void TestComposedTask::cleanup()
 {
     QThreadPool::globalInstance()->waitForDone();
+}
+
+// Receives a task pointer through a queued, name-based connection, which needs the pointer
+// type registered by name.
+class TaskReceiver : public QObject
+{
+    Q_OBJECT
+
+public slots:
+    void take(TaskSpecification* task) { m_Received = task; }
+
+public:
+    TaskSpecification* m_Received = nullptr;
+};
+
+void TestComposedTask::taskPointerTravelsQueued()
+{
+    FakeTask task("t", nullptr, nullptr, 1.0);
+    TaskReceiver receiver;
+    QVERIFY(connect(&task, SIGNAL(finished(TaskSpecification*)), &receiver,
+                    SLOT(take(TaskSpecification*)), Qt::QueuedConnection));
+    task.execute();
+    task.finish();
+    QVERIFY(QTest::qWaitFor([&] { return receiver.m_Received != nullptr; }));
+    QCOMPARE(receiver.m_Received, &task);
 }
 
 void TestComposedTask::emptyFinishesAtOnce()
