@@ -68,8 +68,8 @@ protected:
     void setFailed();
     void setCanceled();
 
-    bool m_CancelRequested = false;
-    const qreal m_Weight;
-    qreal m_Progress = 0;
+    bool m_CancelRequested = false; // set by cancel(), cleared by reset()
+    const qreal m_Weight;           // share of the parent's progress; fixed at construction
+    qreal m_Progress = 0;           // fraction done times m_Weight
     State m_State = IDLE;
 };
