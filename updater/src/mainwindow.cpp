@@ -16,6 +16,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QTimer>
+#include <QUrl>
 
 MainWindow *MainWindow::s_Instance = nullptr;
 
@@ -24,6 +25,8 @@ MainWindow::MainWindow(Configuration *configuration)
     , m_Configuration(configuration)
     , m_Engine(new UpdateEngine(configuration, this))
 {
+    // The images live in the static library; its resources must be registered explicitly.
+    Q_INIT_RESOURCE(velloran);
     s_Instance = this;
 
     connect(m_Engine, &UpdateEngine::error, this, [this](const QString &text) {
@@ -47,6 +50,12 @@ MainWindow::MainWindow(Configuration *configuration)
         }
     }, Qt::QueuedConnection);
 
+    // The notice links to the web site the program was built for.
+    const QString website = BuildSettings::productWebsite();
+    m_Ui->copyrightLabel->setText(
+        QStringLiteral("<small>%1 <a href=\"%2\">%3</a></small>")
+            .arg(tr("Copyright © 2026 Velloran."), website.toHtmlEscaped(),
+                 QUrl(website).host().toHtmlEscaped()));
     m_Ui->velloranLabel->setUrl(BuildSettings::productWebsite());
     m_Ui->banner->setUrl(BuildSettings::productWebsite());
     m_Ui->velloranLabel->hide();
