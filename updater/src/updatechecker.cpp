@@ -48,13 +48,24 @@ UpdateChecker::UpdateChecker(QObject *parent)
 {
 }
 
+UpdateChecker::~UpdateChecker()
+{
+    // The version service may never answer; a checker that goes away (with the configuration,
+    // when the program ends) must not leave a thread running behind it.
+    if (m_Downloader) {
+        m_Downloader->quit();
+        m_Downloader->wait();
+        delete m_Downloader;
+    }
+}
+
 void UpdateChecker::check()
 {
     const QNetworkRequest request{QUrl(BuildSettings::versionServiceUrl())};
-    auto *downloader = new HTTPDownloader(request);
-    connect(downloader, &HTTPDownloader::download_available, this,
+    m_Downloader = new HTTPDownloader(request);
+    connect(m_Downloader, &HTTPDownloader::download_available, this,
             &UpdateChecker::on_updateCheckAvailable);
-    downloader->start();
+    m_Downloader->start();
 }
 
 UpdateVersions UpdateChecker::decodeVersions(const QByteArray &data)

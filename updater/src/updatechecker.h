@@ -4,6 +4,9 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QPointer>
+
+class HTTPDownloader;
 
 // Asks the version service for the current version of every channel. Emits update_available
 // exactly once (an empty hash when the query failed in any way) and then deletes itself.
@@ -13,6 +16,8 @@ class UpdateChecker : public QObject
 
 public:
     explicit UpdateChecker(QObject *parent);
+    // Stops a query that is still under way (its thread is ended and deleted).
+    ~UpdateChecker() override;
 
     void check();
 
@@ -25,4 +30,7 @@ signals:
 
 private slots:
     void on_updateCheckAvailable(QByteArray updateData);
+
+private:
+    QPointer<HTTPDownloader> m_Downloader; // deletes itself when its thread has finished
 };
