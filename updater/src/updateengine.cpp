@@ -304,9 +304,14 @@ void UpdateEngine::removeDirContents(const QString &path)
 {
     const QDir dir(path);
     const QDir::Filters common = QDir::NoSymLinks | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
-    for (const QFileInfo &file : dir.entryInfoList(QDir::Files | common))
-        QFile::remove(file.absoluteFilePath());
+    // With QDir::System, Qt lists dangling symbolic links despite QDir::NoSymLinks: skip them too.
+    for (const QFileInfo &file : dir.entryInfoList(QDir::Files | common)) {
+        if (!file.isSymLink())
+            QFile::remove(file.absoluteFilePath());
+    }
     for (const QFileInfo &sub : dir.entryInfoList(QDir::Dirs | common)) {
+        if (sub.isSymLink())
+            continue;
         removeDirContents(sub.absoluteFilePath());
         dir.rmdir(sub.fileName());
     }
