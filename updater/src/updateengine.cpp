@@ -93,7 +93,7 @@ void UpdateEngine::applyProxy()
         return;
     }
     qWarning() << "Invalid proxy specification" << text;
-    m_ProxyError = tr("'%1' is an invalid proxy specification").arg(text);
+    m_ProxyError = QObject::tr("'%1' is an invalid proxy specification").arg(text);
     // The window connects to fatalError only after the engine is constructed: report from the
     // event loop.
     QTimer::singleShot(0, this, &UpdateEngine::reportProxyError);
@@ -132,7 +132,7 @@ bool UpdateEngine::initialize()
         qDebug() << "Current version =" << version << "/ new version =" << m_Config->version();
         if (version == m_Config->version()) {
             qDebug() << "Continuing previous session";
-            emit message(tr("Previous update session for v. %1 found").arg(version));
+            emit message(QObject::tr("Previous update session for v. %1 found").arg(version));
         } else {
             cleanupPreviousSession(version, dir);
             dir.clear();
@@ -149,7 +149,7 @@ bool UpdateEngine::initialize()
     if (!UpdateIniData::modify(m_Config->version(), m_Config->tempDir(), m_Config->installDir(),
                                m_Config->clientType(), UpdateIniData::iniPath())) {
         qDebug() << "Failed to write to update.ini";
-        emit error(tr("Failed to write update.ini. The updater does not seem to have the "
+        emit error(QObject::tr("Failed to write update.ini. The updater does not seem to have the "
                       "required write permissions."));
         return false;
     }
@@ -160,13 +160,13 @@ bool UpdateEngine::initialize()
 void UpdateEngine::cleanupPreviousSession(int version, const QString &dir)
 {
     qDebug() << "Cleaning up previous session";
-    emit message(tr("Cleanup previous session (v. %1, %2) files...").arg(QString::number(version), dir));
+    emit message(QObject::tr("Cleanup previous session (v. %1, %2) files...").arg(QString::number(version), dir));
     switch (removeSessionDir(dir)) {
     case DirRemoval::REMOVED:
-        emit message(tr("Ok"));
+        emit message(QObject::tr("Ok"));
         break;
     case DirRemoval::FAILED:
-        emit message(tr("Failed to remove directory"));
+        emit message(QObject::tr("Failed to remove directory"));
         break;
     case DirRemoval::NO_PARENT:
         break;
@@ -190,7 +190,7 @@ bool UpdateEngine::startUpdate()
     m_Task = createRootTask();
     if (!m_Task) {
         qWarning() << "No root task: this build cannot run updates";
-        emit error(tr("This build of the updater cannot run updates."));
+        emit error(QObject::tr("This build of the updater cannot run updates."));
         m_State = State::CANCELED;
         // Ended like a failed run, but from the event loop: the caller is still in its start.
         QTimer::singleShot(0, this, [this] { announceEnd(false); });
@@ -228,7 +228,7 @@ void UpdateEngine::onTaskFinished()
     m_Timer->stop();
     cleanup();
     m_State = State::FINISHED;
-    emit message(tr("Update successfully finished"));
+    emit message(QObject::tr("Update successfully finished"));
     releaseTask();
     announceEnd(true);
 }
@@ -240,7 +240,7 @@ void UpdateEngine::onTaskCanceled()
     m_Timer->stop();
     m_State = State::CANCELED;
     if (m_Task && m_Task->state() == TaskSpecification::CANCELED)
-        emit message(tr("User aborted update"));
+        emit message(QObject::tr("User aborted update"));
     // The session stays: the next start for the same version continues it.
     releaseTask();
     announceEnd(false);
@@ -283,21 +283,21 @@ void UpdateEngine::cleanup()
     const QString iniPath = UpdateIniData::iniPath();
     if (m_Config->runKind() != 0) {
         qDebug() << "Removing temporary files";
-        emit message(tr("Remove temporary files..."));
+        emit message(QObject::tr("Remove temporary files..."));
         int version = 0;
         QString dir;
         if (UpdateIniData::get(&version, nullptr, &dir, nullptr)) {
             removeSessionDir(dir);
             UpdateIniData::removeRecord(iniPath);
         }
-        emit message(tr("Temporary files removed."));
+        emit message(QObject::tr("Temporary files removed."));
         return;
     }
     // The temporary directory stays: the new updater placed there continues the session from
     // the copy of the record it was given.
     UpdateIniData::removeRecord(iniPath);
     qDebug() << "Deleted local update.ini" << iniPath;
-    emit message(tr("Removed temporary update.ini"));
+    emit message(QObject::tr("Removed temporary update.ini"));
 }
 
 void UpdateEngine::removeDirContents(const QString &path)
