@@ -96,6 +96,7 @@ private slots:
     void unwritableRecord();
     void productBuildWithoutRootTask();
     void endOfSessionKeepsUserSettings();
+    void recordNamingAnotherDirectoryDeletesNothing_data();
     void recordNamingAnotherDirectoryDeletesNothing();
     void removeDirContentsLeavesSymlinks();
 };
@@ -397,19 +398,32 @@ void TestEngine_::endOfSessionKeepsUserSettings()
     QCOMPARE(settings.value("update/streams").toInt(), 3);
 }
 
+void TestEngine_::recordNamingAnotherDirectoryDeletesNothing_data()
+{
+    QTest::addColumn<bool>("throughLink");
+    QTest::newRow("directory of another name") << false;
+    QTest::newRow("link named like a session directory") << true;
+}
+
 void TestEngine_::recordNamingAnotherDirectoryDeletesNothing()
 {
+    QFETCH(bool, throughLink);
     const QString precious = m_Tmp->filePath(QStringLiteral("documents"));
     QVERIFY(QDir().mkpath(precious));
     QVERIFY(writeText(precious + "/thesis.odt", "years of work"));
-    QVERIFY(UpdateIniData::modify(4000, precious, QString(), "update_linux_amd64", UpdateIniData::iniPath()));
+    QString recorded = precious;
+    if (throughLink) {
+        recorded = m_Tmp->filePath(QStringLiteral("velloran_temp_7"));
+        QVERIFY(QFile::link(precious, recorded));
+    }
+    QVERIFY(UpdateIniData::modify(4000, recorded, QString(), "update_linux_amd64", UpdateIniData::iniPath()));
 
     auto config = makeConfig(0, 5000);
     TestEngine engine(config.get(), script(TestRootTask::Script::FINISH));
     Recorder recorder(&engine);
     QVERIFY(engine.initialize());
     QCOMPARE(recorder.events(),
-             (QStringList{QStringLiteral("message:Cleanup previous session (v. 4000, %1) files...").arg(precious),
+             (QStringList{QStringLiteral("message:Cleanup previous session (v. 4000, %1) files...").arg(recorded),
                           "message:Failed to remove directory"}));
     QVERIFY(QFile::exists(precious + "/thesis.odt"));
     QCOMPARE(config->tempDir(), tempRoot() + QStringLiteral("/velloran_temp_0"));

@@ -37,10 +37,12 @@ const QStringList &qt4Libraries()
 
 // Session directories are only ever made by Configuration::createTempDir(), under this name.
 // The directory named in update.ini is deleted with everything in it, so a record that names
-// anything else (a damaged or hand-edited file) must not lead there.
+// anything else (a damaged or hand-edited file, or a link placed under that name) must not lead
+// there.
 bool isSessionDir(const QString &dir)
 {
-    return QFileInfo(QDir::cleanPath(dir)).fileName().startsWith(QLatin1String("velloran_temp_"));
+    const QFileInfo info(QDir::cleanPath(dir));
+    return info.fileName().startsWith(QLatin1String("velloran_temp_")) && !info.isSymLink();
 }
 
 enum class DirRemoval { REMOVED, FAILED, NO_PARENT };
@@ -160,7 +162,8 @@ bool UpdateEngine::initialize()
 void UpdateEngine::cleanupPreviousSession(int version, const QString &dir)
 {
     qDebug() << "Cleaning up previous session";
-    emit message(QObject::tr("Cleanup previous session (v. %1, %2) files...").arg(QString::number(version), dir));
+    emit message(QObject::tr("Cleanup previous session (v. %1, %2) files...")
+                     .arg(QString::number(version), dir));
     switch (removeSessionDir(dir)) {
     case DirRemoval::REMOVED:
         emit message(QObject::tr("Ok"));
