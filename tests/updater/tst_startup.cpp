@@ -69,6 +69,9 @@ void TestStartup::cleanup()
         delete process;
     }
     m_Processes.clear();
+    // A run that got as far as the engine recorded its session next to the program.
+    for (const char *program : {UPDATE_BINARY, HARNESS_BINARY})
+        QFile::remove(QFileInfo(QString::fromUtf8(program)).absoluteDir().filePath(QStringLiteral("update.ini")));
     delete m_Service;
     m_Service = nullptr;
 }
