@@ -5,6 +5,8 @@
 #include "configuration.h"
 #include "mainwindow.h"
 #include "singleinstancechecker.h"
+#include "testroottask.h"
+#include "updateinidata.h"
 #include "updateengine.h"
 #include "urlclicklabel.h"
 
@@ -122,10 +124,18 @@ private slots:
     void markersDeletedOnlyInUpdaterRun_data();
     void markersDeletedOnlyInUpdaterRun();
     void secondInstanceRaisesWindow();
+    void successfulRunHandsOver();
+    void failedRunIsReported();
+    void repeatedCancelReportShowsOneBox();
+    void closeDuringRun_data();
+    void closeDuringRun();
 
 private:
     // A configuration parsed from the arguments that follow the program name.
     void makeWindow(const QStringList &arguments, const QByteArray &channelIni = QByteArray());
+    // The same with an engine whose run plays the given script.
+    void makeWindowWithRun(const QStringList &arguments, TestRootTask::Script script);
+    void startRun();
     UpdateEngine *engine() const { return m_Window->findChild<UpdateEngine *>(); }
     template <typename T> T *widget(const char *name) const
     {
@@ -160,6 +170,8 @@ void tst_MainWindow::cleanup()
 {
     m_Window.reset();
     m_Config.reset();
+    // A started engine records its session next to the program.
+    QFile::remove(UpdateIniData::iniPath());
     qunsetenv("TMPDIR");
     m_Sandbox.reset();
 }
@@ -171,6 +183,26 @@ void tst_MainWindow::makeWindow(const QStringList &arguments, const QByteArray &
     m_Config = std::make_unique<Configuration>();
     m_Window = std::make_unique<MainWindow>(m_Config.get());
     QVERIFY(m_Config->parseCommandLineOptions(QStringList{QStringLiteral("update")} + arguments));
+}
+
+void tst_MainWindow::makeWindowWithRun(const QStringList &arguments, TestRootTask::Script script)
+{
+    m_Config = std::make_unique<Configuration>();
+    auto *engine = new TestEngine(m_Config.get(), [script](UpdateEngine *parent) {
+        return new TestRootTask(script, parent, 1.0);
+    });
+    m_Window = std::make_unique<MainWindow>(m_Config.get(), engine);
+    QVERIFY(m_Config->parseCommandLineOptions(QStringList{QStringLiteral("update")} + arguments));
+    QVERIFY(m_Config->isReady());
+    m_Window->updateVersionLabel();
+    m_Window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_Window.get()));
+}
+
+void tst_MainWindow::startRun()
+{
+    QVERIFY(QMetaObject::invokeMethod(m_Window.get(), "onStartUpdate"));
+    QVERIFY(engine()->isActive());
 }
 
 void tst_MainWindow::widgetTree()
@@ -583,6 +615,114 @@ void tst_MainWindow::secondInstanceRaisesWindow()
 
     QVERIFY(SingleInstanceChecker::sendToRunningInstance(QStringLiteral("#")));
     QTRY_COMPARE(QApplication::activeWindow(), m_Window.get());
+}
+
+void tst_MainWindow::successfulRunHandsOver()
+{
+    // A client run whose client script is missing: nothing is started, the window closes.
+    makeWindowWithRun({"--clientupdate", "client_linux_amd64", "5000", "3.6.2"}, TestRootTask::Script::FINISH);
+    BoxAnswerer answerer;
+    QCOMPARE(runEventLoop([this] { startRun(); }), 0);
+    QVERIFY(!m_Window->isVisible());
+    QCOMPARE(widget<QProgressBar>("totalProgressBar")->value(), 1000);
+    const QString log = widget<QTextEdit>("outputTextEdit")->toPlainText();
+    QVERIFY2(log.contains(QStringLiteral("Test run started")), qPrintable(log));
+    QVERIFY2(log.contains(QStringLiteral("Update successfully finished")), qPrintable(log));
+    QVERIFY(logHas(QStringLiteral("startVlrClient")));
+    QVERIFY(answerer.boxes.isEmpty());
+}
+
+void tst_MainWindow::failedRunIsReported()
+{
+    makeWindowWithRun({"update_linux_amd64", "5000"}, TestRootTask::Script::FAIL);
+    BoxAnswerer answerer;
+    startRun();
+    QTRY_COMPARE(answerer.boxes.count(), 2);
+    QCOMPARE(answerer.boxes.at(0).title, QStringLiteral("Error"));
+    QCOMPARE(answerer.boxes.at(0).text, QStringLiteral("Download of update failed"));
+    QCOMPARE(answerer.boxes.at(1).title, QStringLiteral("Update"));
+    QCOMPARE(answerer.boxes.at(1).text, QStringLiteral("Update cancelled. Push \"Details\" to check reasons."));
+    QCOMPARE(answerer.boxes.at(1).icon, QMessageBox::Critical);
+    QTRY_VERIFY(!QApplication::activeModalWidget());
+
+    QCOMPARE(widget<QProgressBar>("totalProgressBar")->value(), 0);
+    QVERIFY(widget<QTextEdit>("outputTextEdit")->toPlainText().endsWith(QStringLiteral("Update cancelled")));
+    QVERIFY(!engine()->isActive());
+    QVERIFY(m_Window->isVisible());
+
+    // The run is not started again, neither by the configuration nor by the start timer.
+    s_Log.clear();
+    emit m_Config->ready();
+    QVERIFY(!engine()->isActive());
+    QCOMPARE(s_Log.value(0), QStringLiteral("onStartUpdate false true"));
+
+    // Closing now needs no question.
+    QVERIFY(m_Window->close());
+    QCOMPARE(answerer.boxes.count(), 2);
+}
+
+void tst_MainWindow::repeatedCancelReportShowsOneBox()
+{
+    makeWindowWithRun({"update_linux_amd64", "5000"}, TestRootTask::Script::FAIL);
+    BoxAnswerer answerer;
+    bool reportedAgain = false;
+    // The first box is the run's error; while the second, "Update cancelled", is open, the
+    // cancellation is reported once more.
+    answerer.whileNextBoxIsOpen([&] {
+        answerer.whileNextBoxIsOpen([&] {
+            emit engine()->updateCanceled();
+            reportedAgain = true;
+        });
+    });
+    startRun();
+    QTRY_VERIFY(reportedAgain);
+    QTRY_VERIFY(!QApplication::activeModalWidget());
+    QTest::qWait(100);
+    QCOMPARE(answerer.boxes.count(), 2);
+    QCOMPARE(answerer.boxes.at(1).title, QStringLiteral("Update"));
+    QCOMPARE(widget<QTextEdit>("outputTextEdit")->toPlainText().count(QStringLiteral("Update cancelled\n")), 1);
+}
+
+void tst_MainWindow::closeDuringRun_data()
+{
+    QTest::addColumn<bool>("abort");
+    QTest::newRow("no: the run goes on") << false;
+    QTest::newRow("yes: the run is cancelled and the program ends") << true;
+}
+
+void tst_MainWindow::closeDuringRun()
+{
+    QFETCH(bool, abort);
+    makeWindowWithRun({"update_linux_amd64", "5000"}, TestRootTask::Script::WAIT_FOR_CANCEL);
+    startRun();
+    BoxAnswerer answerer(abort ? QMessageBox::Yes : QMessageBox::No);
+
+    if (!abort) {
+        QVERIFY(!m_Window->close());
+        QVERIFY(m_Window->isVisible());
+        QVERIFY(engine()->isActive());
+        QCOMPARE(answerer.boxes.count(), 1);
+        engine()->cancelUpdate(); // let the run end
+        QTRY_VERIFY(!engine()->isActive());
+    } else {
+        bool closed = true;
+        bool closedAgain = true;
+        QCOMPARE(runEventLoop([&] {
+                     closed = m_Window->close();
+                     // A second attempt while the cancellation is under way: no second question.
+                     closedAgain = m_Window->close();
+                 }),
+                 0);
+        QVERIFY(!closed);
+        QVERIFY(!closedAgain);
+        QCOMPARE(answerer.boxes.count(), 1); // no "Update cancelled" box on the way out
+        QVERIFY(widget<QTextEdit>("outputTextEdit")->toPlainText().contains(QStringLiteral("User aborted update")));
+    }
+    const BoxAnswerer::Box question = answerer.boxes.at(0);
+    QCOMPARE(question.title, QStringLiteral("Question"));
+    QCOMPARE(question.text, QStringLiteral("<p>Update in progress.</p><p>Are you sure you want to abort?</p>"));
+    QCOMPARE(question.buttons, QMessageBox::Yes | QMessageBox::No);
+    QCOMPARE(question.defaultButton, QMessageBox::NoButton);
 }
 
 QTEST_MAIN(tst_MainWindow)

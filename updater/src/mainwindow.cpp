@@ -21,10 +21,16 @@
 MainWindow *MainWindow::s_Instance = nullptr;
 
 MainWindow::MainWindow(Configuration *configuration)
+    : MainWindow(configuration, nullptr)
+{
+}
+
+MainWindow::MainWindow(Configuration *configuration, UpdateEngine *engine)
     : m_Ui(new Ui::MainWindow)
     , m_Configuration(configuration)
-    , m_Engine(new UpdateEngine(configuration, this))
+    , m_Engine(engine ? engine : new UpdateEngine(configuration, this))
 {
+    m_Engine->setParent(this);
     // The images live in the static library; its resources must be registered explicitly.
     Q_INIT_RESOURCE(velloran);
     s_Instance = this;
@@ -178,7 +184,9 @@ void MainWindow::onUpdateCanceled()
         return;
     }
     m_Finished = false;
-    m_Engine->resetAfterCancel();
+    // Only a cancelled engine can be reset; a repeated report finds it reset already.
+    if (m_Engine->state() == UpdateEngine::State::CANCELED)
+        m_Engine->resetAfterCancel();
     m_Ui->outputTextEdit->append(tr("Update cancelled"));
     m_Ui->totalProgressBar->setValue(0);
     if (m_ShowingCancelBox)
