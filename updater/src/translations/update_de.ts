@@ -144,5 +144,77 @@ vom Aktualisierungsserver abgefragt werden.</translation>
         <source>warning: rollback create dir %1 failed</source>
         <translation>Warnung: Rückgängigmachen der Verzeichniserstellung %1 fehlgeschlagen</translation>
     </message>
+    <message>
+        <source>Signature check failed for %1</source>
+        <translation>Signaturprüfung für %1 fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>Could not open file %1 for reading</source>
+        <translation>Die Datei %1 kann nicht zum Lesen geöffnet werden</translation>
+    </message>
+    <message>
+        <source>could not read file %1 correctly</source>
+        <translation>Die Datei %1 konnte nicht korrekt gelesen werden</translation>
+    </message>
+    <message>
+        <source>RSA check failed, could not read %1</source>
+        <translation>RSA-Prüfung fehlgeschlagen, %1 konnte nicht gelesen werden</translation>
+    </message>
+    <message>
+        <source>RSA check: %1</source>
+        <translation>RSA-Prüfung: %1</translation>
+    </message>
+    <message>
+        <source>RSA check failed, caught exception: %1</source>
+        <translation>RSA-Prüfung fehlgeschlagen, Ausnahme: %1</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is an invalid proxy specification</source>
+        <translation>„%1“ ist keine gültige Proxy-Angabe</translation>
+    </message>
+    <message>
+        <source>Previous update session for v. %1 found</source>
+        <translation>Frühere Aktualisierungssitzung für Version %1 gefunden</translation>
+    </message>
+    <message>
+        <source>Failed to write update.ini. The updater does not seem to have the required write permissions.</source>
+        <translation>update.ini konnte nicht geschrieben werden. Dem Updater fehlen anscheinend die nötigen Schreibrechte.</translation>
+    </message>
+    <message>
+        <source>Cleanup previous session (v. %1, %2) files...</source>
+        <translation>Dateien der früheren Sitzung (Version %1, %2) werden entfernt …</translation>
+    </message>
+    <message>
+        <source>Ok</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Failed to remove directory</source>
+        <translation>Verzeichnis konnte nicht entfernt werden</translation>
+    </message>
+    <message>
+        <source>This build of the updater cannot run updates.</source>
+        <translation>Diese Ausgabe des Updaters kann keine Aktualisierungen ausführen.</translation>
+    </message>
+    <message>
+        <source>Update successfully finished</source>
+        <translation>Aktualisierung erfolgreich abgeschlossen</translation>
+    </message>
+    <message>
+        <source>User aborted update</source>
+        <translation>Aktualisierung durch den Benutzer abgebrochen</translation>
+    </message>
+    <message>
+        <source>Remove temporary files...</source>
+        <translation>Temporäre Dateien werden entfernt …</translation>
+    </message>
+    <message>
+        <source>Temporary files removed.</source>
+        <translation>Temporäre Dateien entfernt.</translation>
+    </message>
+    <message>
+        <source>Removed temporary update.ini</source>
+        <translation>Temporäre update.ini entfernt</translation>
+    </message>
 </context>
 </TS>
