@@ -63,6 +63,7 @@ private slots:
     void siblingFailureAbortsTransfer();
     void fileThatCannotBeCreatedFailsAtOnce();
     void resetAllowsAnotherRun();
+    void networkDeletedBeforeTask();
 
 private:
     DownloadTaskSpecification *makeTask(qint64 size = -1, qreal weight = 1.0,
@@ -427,6 +428,23 @@ void tst_DownloadTask::resetAllowsAnotherRun()
     WAIT_FOR_END(task);
     QCOMPARE(task->state(), TaskSpecification::FINISHED);
     QCOMPARE(m_Server->requestedPaths().count(), 10);
+}
+
+void tst_DownloadTask::networkDeletedBeforeTask()
+{
+    // In the engine the network access manager and the task tree are siblings; the manager,
+    // created first, is also deleted first, and takes its replies with it.
+    TestFileServer::Reply reply;
+    reply.body = pattern(10000);
+    reply.cutAt = 2000;
+    m_Server->serve(reply);
+    DownloadTaskSpecification *task = makeTask();
+    task->execute();
+    WAIT_FOR_BYTES(task, 2000);
+    m_Network.reset();
+    QTest::qWait(100);
+    m_Task.reset();
+    QVERIFY(!QFile::exists(m_LocalFile)); // the unfinished file went with the task
 }
 
 QTEST_GUILESS_MAIN(tst_DownloadTask)

@@ -173,7 +173,7 @@ void DownloadTaskSpecification::releaseReply()
     if (!m_Reply)
         return;
     // Disconnected first, so that no late signal of the abandoned attempt reaches this task.
-    disconnect(m_Reply, nullptr, this, nullptr);
+    disconnect(m_Reply.data(), nullptr, this, nullptr);
     m_Reply->deleteLater();
     m_Reply = nullptr;
 }

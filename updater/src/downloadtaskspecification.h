@@ -3,10 +3,11 @@
 #include "taskspecification.h"
 
 #include <QFile>
+#include <QNetworkReply>
+#include <QPointer>
 #include <QString>
 
 class QNetworkAccessManager;
-class QNetworkReply;
 
 // Fetches one file of a release from the file server and writes it to a local path while the
 // data arrives. Every failed attempt (network error, any HTTP status but 200, read or write
@@ -65,7 +66,9 @@ private:
     void releaseReply();
 
     QNetworkAccessManager* m_Network; // shared by the run; not owned
-    QNetworkReply* m_Reply = nullptr; // current attempt, null between attempts; owned
+    // Current attempt, null between attempts; owned. Guarded, because the network access
+    // manager deletes its replies when it goes first (both are children of the engine).
+    QPointer<QNetworkReply> m_Reply;
     int m_TimeoutTicks = 0;           // statistics polls since data last arrived
     QString m_RemotePath;
     int m_Version;
