@@ -14,6 +14,9 @@
 
 #include <memory>
 
+#include <signal.h>
+#include <sys/resource.h>
+
 namespace {
 
 constexpr int VERSION = 4711;
@@ -64,6 +67,7 @@ private slots:
     void fileThatCannotBeCreatedFailsAtOnce();
     void resetAllowsAnotherRun();
     void networkDeletedBeforeTask();
+    void writeErrorFailsTheAttempt();
 
 private:
     DownloadTaskSpecification *makeTask(qint64 size = -1, qreal weight = 1.0,
@@ -445,6 +449,55 @@ void tst_DownloadTask::networkDeletedBeforeTask()
     QTest::qWait(100);
     m_Task.reset();
     QVERIFY(!QFile::exists(m_LocalFile)); // the unfinished file went with the task
+}
+
+// Limits the size of files this process may write, as a full disk would.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        m_OldHandler = signal(SIGXFSZ, SIG_IGN); // a write past the limit then fails with EFBIG
+        getrlimit(RLIMIT_FSIZE, &m_Old);
+        rlimit limit = m_Old;
+        limit.rlim_cur = bytes;
+        m_Set = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_Old);
+        signal(SIGXFSZ, m_OldHandler);
+    }
+    bool isSet() const { return m_Set; }
+
+private:
+    rlimit m_Old{};
+    sighandler_t m_OldHandler;
+    bool m_Set = false;
+};
+
+void tst_DownloadTask::writeErrorFailsTheAttempt()
+{
+    // Smaller than a file buffer: a buffered write would fail only when the file is closed,
+    // and the download would pass for complete.
+    TestFileServer::Reply reply;
+    reply.body = pattern(10000);
+    m_Server->serve(reply);
+    DownloadTaskSpecification *task = makeTask(reply.body.size());
+    QSignalSpy messages(task, &TaskSpecification::message);
+    {
+        FileSizeLimit limit(6000);
+        QVERIFY(limit.isSet());
+        task->execute();
+        WAIT_FOR_END(task);
+    }
+    QCOMPARE(task->state(), TaskSpecification::FAILED);
+    QCOMPARE(m_Server->requestedPaths().count(), 5);
+    QVERIFY(!QFile::exists(m_LocalFile));
+    const QStringList lines = texts(messages);
+    QCOMPARE(lines.count(), 7);
+    QVERIFY2(lines.at(1).startsWith(QLatin1String("Error writing to file")) || lines.at(1).contains(QLatin1String("large")),
+             qPrintable(lines.at(1)));
 }
 
 QTEST_GUILESS_MAIN(tst_DownloadTask)
