@@ -325,6 +325,10 @@ void tst_MainWindow::versionLabel_data()
     QTest::newRow("client run with version string")
         << QStringList{"--clientupdate", "client_linux_amd64", "5000", "3.6.2"}
         << QByteArray("[Channel]\nalpha=http://alpha.example/files\nalphaRevno=77\n") << version + channel("Alpha") + step2;
+    QTest::newRow("version string is text, not markup")
+        << QStringList{"--nouser", "update_linux_amd64", "5000", "3.7 <b>beta</b>"} << QByteArray()
+        << QLatin1String(BLOCK_VERSION) + QStringLiteral("Update to Velloran 3.7 &lt;b&gt;beta&lt;/b&gt;</div>")
+               + channel("Stable") + step1;
     QTest::newRow("client run, '#' for no version string")
         << QStringList{"--clientupdate", "client_linux_amd64", "5000", "#"} << QByteArray() << channel("Stable") + step2;
 }

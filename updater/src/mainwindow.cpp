@@ -62,8 +62,8 @@ MainWindow::MainWindow(Configuration *configuration, UpdateEngine *engine)
         QStringLiteral("<small>%1 <a href=\"%2\">%3</a></small>")
             .arg(tr("Copyright © 2026 Velloran."), website.toHtmlEscaped(),
                  QUrl(website).host().toHtmlEscaped()));
-    m_Ui->velloranLabel->setUrl(BuildSettings::productWebsite());
-    m_Ui->banner->setUrl(BuildSettings::productWebsite());
+    m_Ui->velloranLabel->setUrl(website);
+    m_Ui->banner->setUrl(website);
     m_Ui->velloranLabel->hide();
     m_Ui->outputTextEdit->hide();
 
@@ -93,9 +93,10 @@ MainWindow::~MainWindow()
 void MainWindow::updateVersionLabel()
 {
     QString text;
+    // The version string comes from the command line or the version service: shown as text.
     if (!m_Configuration->versionString().isEmpty())
         text += QStringLiteral("<div style=\"font-weight:bold;font-size:large\">")
-              + tr("Update to Velloran %1").arg(m_Configuration->versionString())
+              + tr("Update to Velloran %1").arg(m_Configuration->versionString().toHtmlEscaped())
               + QStringLiteral("</div>");
 
     QString channelName;
