@@ -1,4 +1,6 @@
-// LZMA2 blocks on liblzma's raw LZMA2 coder (no .xz container around it).
+// LZMA2 blocks on liblzma's raw LZMA2 coder (no .xz container around it). A raw LZMA2 stream
+// is the same bytes whichever coder wrote it, so blocks from other LZMA2 encoders read here and
+// ours read elsewhere; liblzma is the coder the system provides as a maintained library.
 #include "lzmaioout.h"
 
 #include <lzma.h>
