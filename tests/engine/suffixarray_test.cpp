@@ -1,18 +1,18 @@
+#include "suffixarray.h"
+
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
-#include "suffixarray.h"
-
 namespace velpatch {
 namespace {
 
 TEST(SuffixArray, SortsSuffixesAfterTheEmptyOne) {
-  const std::string texts[] = {"", "a", "banana", "aaaaaaa", std::string("abracadabra\0x", 13),
-                               "mississippi"};
+  const std::string texts[] = {
+      "", "a", "banana", "aaaaaaa", std::string("abracadabra\0x", 13), "mississippi"};
   for (const std::string& text : texts) {
     SuffixArray sa;
     ASSERT_TRUE(sa.Build(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
@@ -21,8 +21,9 @@ TEST(SuffixArray, SortsSuffixesAfterTheEmptyOne) {
     // Expected order from plain string comparison of every suffix.
     std::vector<int32_t> expected(text.size());
     for (size_t i = 0; i < text.size(); ++i) expected[i] = static_cast<int32_t>(i);
-    std::sort(expected.begin(), expected.end(),
-              [&](int32_t a, int32_t b) { return text.compare(a, std::string::npos, text, b) < 0; });
+    std::sort(expected.begin(), expected.end(), [&](int32_t a, int32_t b) {
+      return text.compare(a, std::string::npos, text, b) < 0;
+    });
     for (size_t i = 0; i < text.size(); ++i) {
       EXPECT_EQ(sa.position(i + 1), expected[i]) << text << " entry " << i + 1;
       EXPECT_EQ(sa.prefix(i + 1),
@@ -47,8 +48,8 @@ TEST(SuffixArray, LargerRandomTextIsSorted) {
   ASSERT_TRUE(sa.Build(text.data(), text.size()));
   for (size_t i = 2; i < sa.size(); ++i) {
     const size_t a = sa.position(i - 1), b = sa.position(i);
-    EXPECT_TRUE(std::lexicographical_compare(text.begin() + a, text.end(), text.begin() + b,
-                                             text.end()))
+    EXPECT_TRUE(
+        std::lexicographical_compare(text.begin() + a, text.end(), text.begin() + b, text.end()))
         << "entries " << i - 1 << " and " << i;
   }
 }
