@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
+#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -99,6 +100,7 @@ private slots:
     void recordNamingAnotherDirectoryDeletesNothing_data();
     void recordNamingAnotherDirectoryDeletesNothing();
     void removeDirContentsLeavesSymlinks();
+    void invalidProxyEndsTheProgram();
 };
 
 void TestEngine_::init()
@@ -451,6 +453,41 @@ void TestEngine_::removeDirContentsLeavesSymlinks()
     QVERIFY(QFileInfo(top + "/linkdir").isSymLink());
     QVERIFY(QFile::exists(outside + "/keep.txt"));
     QVERIFY(QFile::exists(outside + "/inner/keep2.txt"));
+}
+
+void TestEngine_::invalidProxyEndsTheProgram()
+{
+    // A copy of the program of its own, so that its update.ini concerns nobody else.
+    const QString program = m_Tmp->filePath(QStringLiteral("update_harness"));
+    QVERIFY(QFile::copy(QStringLiteral(HARNESS_BINARY), program));
+    QVERIFY(writeText(m_Tmp->filePath(QStringLiteral("update.ini")), "[update]\nproxy=proxy.example:8080\n"));
+    QVERIFY(QDir(m_Tmp->path()).mkpath(QStringLiteral("home")));
+
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TMPDIR"), tempRoot());
+    env.insert(QStringLiteral("HOME"), m_Tmp->filePath(QStringLiteral("home")));
+    env.insert(QStringLiteral("VLR_CONFIG_DIR"), m_Tmp->filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(env);
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.start(program, {"client_linux_amd64", "5000"});
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 2);
+
+    QString log;
+    const QDir logDir(tempRoot() + QStringLiteral("/velloran_update_log"));
+    for (const QString &name : logDir.entryList(QDir::Files)) {
+        QFile file(logDir.filePath(name));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        log += QString::fromUtf8(file.readAll());
+    }
+    QVERIFY2(log.contains(QLatin1String(
+                 "Harness closes box: \"'proxy.example:8080' is an invalid proxy specification\"")),
+             qPrintable(log));
+    // The run never started: no session was recorded.
+    QVERIFY2(!log.contains(QLatin1String("initialize modifying update.ini")), qPrintable(log));
 }
 
 QTEST_MAIN(TestEngine_)
