@@ -71,9 +71,12 @@ bool DisassemblerWin32::CheckHeader() {
 
 bool DisassemblerWin32::ReadDataDirectories(size_t optional, uint32_t optional_size,
                                             size_t directories) {
+  static const uint32_t kRead[] = {kExport, kImport, kResource, kException, kBaseReloc,
+                                   kBoundImport, kIat, kDelayImport, kRuntimeHeader};
   const uint32_t count = LoadU32(start() + optional + directories - 4);
-  for (uint32_t i = 0; i < kDirectoryCount; ++i) {
-    m_Directories[i] = DataDirectory();
+  for (DataDirectory& d : m_Directories)
+    d = DataDirectory();
+  for (uint32_t i : kRead) {
     if (i >= count)
       continue;
     const size_t entry = directories + 8 * size_t(i);

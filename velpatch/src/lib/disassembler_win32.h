@@ -32,8 +32,10 @@ class DisassemblerWin32 : public Disassembler {
     uint32_t raw_size = 0;
     uint32_t raw_offset = 0;
   };
-  enum DirectoryIndex { kExport, kImport, kResource, kException, kBaseReloc, kBoundImport,
-                        kIat, kDelayImport, kRuntimeHeader, kDirectoryCount };
+  // Data directory indexes; only these nine are read.
+  enum DirectoryIndex { kExport = 0, kImport = 1, kResource = 2, kException = 3, kBaseReloc = 5,
+                        kBoundImport = 11, kIat = 12, kDelayImport = 13, kRuntimeHeader = 14,
+                        kDirectoryCount = 15 };
 
   bool ReadDataDirectories(size_t optional_header, uint32_t optional_size, size_t directories);
   bool ReadSections(size_t table, uint32_t count);
