@@ -41,6 +41,8 @@ class EncodedProgram {
   EncodedProgram() = default;
   EncodedProgram(const EncodedProgram&) = delete;
   EncodedProgram& operator=(const EncodedProgram&) = delete;
+  EncodedProgram(EncodedProgram&&) = default;
+  EncodedProgram& operator=(EncodedProgram&&) = default;
 
   [[nodiscard]] bool AppendOrigin(uint32_t rva);
   // Merges with a preceding OpCopy/OpCopy1 into one run.
