@@ -239,6 +239,22 @@ TEST(DisassemblerElf32, PartlyMatchingRelocationsStayBytes) {
   }
 }
 
+// Regression: a NOBITS section (like .tbss) has a nominal file range over the sections that
+// follow it; absolute references there were dropped from the rebuilt relocation table.
+TEST(DisassemblerElf32, NoBitsSectionsDoNotSwallowReferencesOfTheirNeighbours) {
+  for (uint16_t machine : {3, 40}) {
+    const uint32_t relative = machine == 3 ? 8 : 23;
+    ElfImage image(false, machine);
+    image.SetSection(1, 1, 8, ElfImage::kData, 0x10, 0);  // NOBITS over the start of .data
+    image.PutRel(0, ElfImage::kData + 4, relative);
+    image.PutRel(1, ElfImage::kData + 0x20, relative);
+    auto program = Parse(image.bytes);
+    ASSERT_TRUE(program);
+    EXPECT_EQ(CountKind(*program, InstructionKind::Abs32), 2u) << machine;
+    ExpectIdenticalRoundTrip(image.bytes);
+  }
+}
+
 // ARM: leading entries before the first absolute reference stay bytes, the table follows.
 TEST(DisassemblerElf32ARM, LeadingEntriesThenTable) {
   ElfImage image(false, 40);

@@ -290,6 +290,9 @@ bool DisassemblerElf::WalkSections(InstructionProgram& program) {
         cursor = end;
         break;
       case SHT_NOBITS:
+        // No file bytes: its nominal file range overlaps the sections that follow (.tbss lies
+        // over .init_array and .data.rel.ro), and the references there belong to them.
+        break;
       case SHT_INIT_ARRAY:
       case SHT_FINI_ARRAY:
         while (m_NextAbs32 < m_Abs32Offsets.size() && m_Abs32Offsets[m_NextAbs32] >= section.offset &&
