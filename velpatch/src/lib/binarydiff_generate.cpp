@@ -35,7 +35,7 @@ struct Runs {
 class Generator {
  public:
   Generator(const uint8_t* old_data, int64_t old_size, const uint8_t* new_data, int64_t new_size,
-            const int32_t* suffixes)
+            const SuffixArray& suffixes)
       : m_Old(old_data), m_OldSize(old_size), m_New(new_data), m_NewSize(new_size),
         m_Suffixes(suffixes) {}
 
@@ -44,6 +44,9 @@ class Generator {
  private:
   // Longest match of the new data from `scan` in the old data; sets *pos to its old position.
   int64_t Search(int64_t scan, int64_t* pos) const;
+  void Prefetch(int64_t entry) const {
+    __builtin_prefetch(m_Suffixes.address(static_cast<size_t>(entry)));
+  }
   bool OldMatches(int64_t old_index, int64_t new_index) const {
     return old_index >= 0 && old_index < m_OldSize && m_Old[old_index] == m_New[new_index];
   }
@@ -54,21 +57,40 @@ class Generator {
   int64_t m_OldSize;
   const uint8_t* m_New;
   int64_t m_NewSize;
-  const int32_t* m_Suffixes;  // m_OldSize + 1 entries
+  const SuffixArray& m_Suffixes;  // m_OldSize + 1 entries
 };
 
 int64_t Generator::Search(int64_t scan, int64_t* pos) const {
   const uint8_t* target = m_New + scan;
   const int64_t target_size = m_NewSize - scan;
+  const uint32_t target_prefix = SuffixArray::Prefix(target, static_cast<size_t>(target_size));
   int64_t start = 0, end = m_OldSize;
   while (end - start >= 2) {
     const int64_t middle = start + (end - start) / 2;
-    const int64_t at = m_Suffixes[middle];
+    // The search is bound by memory latency: fetch the four entries that the step after the
+    // next one may look at, so that their loads overlap with this step and the next.
+    const int64_t low = start + (middle - start) / 2, high = middle + (end - middle) / 2;
+    Prefetch(start + (low - start) / 2);
+    Prefetch(low + (middle - low) / 2);
+    Prefetch(middle + (high - middle) / 2);
+    Prefetch(high + (end - high) / 2);
+    const int64_t at = m_Suffixes.position(static_cast<size_t>(middle));
     const int64_t n = std::min(m_OldSize - at, target_size);
-    if (std::memcmp(m_Old + at, target, static_cast<size_t>(n)) < 0) start = middle;
+    // Same outcome as comparing the n bytes: when both sides have four bytes, differing
+    // prefixes decide, and equal ones need only the bytes after them.
+    int order;
+    if (n >= 4) {
+      const uint32_t prefix = m_Suffixes.prefix(static_cast<size_t>(middle));
+      order = prefix != target_prefix ? (prefix < target_prefix ? -1 : 1)
+                                      : std::memcmp(m_Old + at + 4, target + 4, static_cast<size_t>(n - 4));
+    } else {
+      order = std::memcmp(m_Old + at, target, static_cast<size_t>(n));
+    }
+    if (order < 0) start = middle;
     else end = middle;
   }
-  const int64_t at_start = m_Suffixes[start], at_end = m_Suffixes[end];
+  const int64_t at_start = m_Suffixes.position(static_cast<size_t>(start));
+  const int64_t at_end = m_Suffixes.position(static_cast<size_t>(end));
   const int64_t len_start = CommonPrefix(m_Old + at_start, m_OldSize - at_start, target, target_size);
   const int64_t len_end = CommonPrefix(m_Old + at_end, m_OldSize - at_end, target, target_size);
   if (len_start > len_end) {
@@ -159,23 +181,30 @@ bool Generator::Run(Runs* runs) {
   return true;
 }
 
-// Method 1: the three runs are independent blocks, so the largest (the diff run) is
-// compressed on a second thread while this one does the other two.
+// Threads for coding one large block: one per core, at most four (more pieces cost size).
+size_t CodingThreads() {
+  return std::min<size_t>(std::max(1u, std::thread::hardware_concurrency()), 4);
+}
+
+// Method 1: the three runs are independent blocks. The diff run, by far the largest, is coded
+// in pieces on all cores while a second thread does the other two.
 bool CompressRunsSeparately(Runs* runs, ByteSink& out) {
   ByteSink control_block, diff_block, extra_block;
-  bool diff_ok = false;
+  bool small_ok = false;
+  auto code_small_runs = [&] {
+    small_ok = WriteLzma2Block(runs->control.data(), runs->control.length(), control_block) &&
+               WriteLzma2Block(runs->extra.data(), runs->extra.length(), extra_block);
+  };
   std::thread worker;
   try {
-    worker = std::thread([&] {
-      diff_ok = WriteLzma2Block(runs->diff.data(), runs->diff.length(), diff_block);
-    });
+    worker = std::thread(code_small_runs);
   } catch (...) {  // no thread to be had: do it here
-    diff_ok = WriteLzma2Block(runs->diff.data(), runs->diff.length(), diff_block);
+    code_small_runs();
   }
-  bool ok = WriteLzma2Block(runs->control.data(), runs->control.length(), control_block) &&
-            WriteLzma2Block(runs->extra.data(), runs->extra.length(), extra_block);
+  const bool diff_ok = WriteLzma2BlockInPieces(runs->diff.data(), runs->diff.length(),
+                                               CodingThreads(), diff_block);
   if (worker.joinable()) worker.join();
-  return ok && diff_ok && out.Append(control_block) && out.Append(diff_block) &&
+  return small_ok && diff_ok && out.Append(control_block) && out.Append(diff_block) &&
          out.Append(extra_block);
 }
 
@@ -218,7 +247,7 @@ bool Generate(ByteSource& old, ByteSource& new_data, ByteSink& out, bool write_h
     SuffixArray suffixes;
     if (!suffixes.Build(old_data, old_size)) return false;
     Generator generator(old_data, static_cast<int64_t>(old_size), new_bytes,
-                        static_cast<int64_t>(new_size), suffixes.entries());
+                        static_cast<int64_t>(new_size), suffixes);
     if (!generator.Run(&runs)) {
       Log("could not build diff runs: out of memory", LOG_ERROR);
       return false;
@@ -243,7 +272,8 @@ bool Generate(ByteSource& old, ByteSource& new_data, ByteSink& out, bool write_h
       break;
     default: {
       ByteSink body;
-      ok = WriteRawBody(&runs, body) && WriteLzma2Block(body.data(), body.length(), out);
+      ok = WriteRawBody(&runs, body) &&
+           WriteLzma2BlockInPieces(body.data(), body.length(), CodingThreads(), out);
       break;
     }
   }
