@@ -101,13 +101,16 @@ bool DisassemblerMacho::ParseSegment(const uint8_t* c, uint32_t command_size, bo
   if (command_size < header_size)
     return Bad(is64 ? "bad LC_SEGMENT_64" : "bad LC_SEGMENT");
   const uint32_t section_count = LoadU32(c + (is64 ? 64 : 48));
-  if (section_count == 0)
-    return true;
-
   const uint64_t address = is64 ? LoadU64(c + 24) : LoadU32(c + 24);
   const uint64_t memory_size = is64 ? LoadU64(c + 32) : LoadU32(c + 28);
   const uint64_t file_offset = is64 ? LoadU64(c + 40) : LoadU32(c + 32);
   const uint64_t file_size = is64 ? LoadU64(c + 48) : LoadU32(c + 36);
+  if (section_count == 0) {
+    // Not checked or used further, but it is part of the image (__LINKEDIT ends the file).
+    if (InRange(file_offset, file_size, length()))
+      m_FileEnd = std::max(m_FileEnd, file_offset + file_size);
+    return true;
+  }
   if (!Fits32(address) || !Fits32(memory_size) || !Fits32(file_offset) || !Fits32(file_size))
     return Bad("overflow");
   if (!InRange(file_offset, file_size, length()))
