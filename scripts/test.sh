@@ -21,7 +21,7 @@ ctest --test-dir build --no-tests=error --output-on-failure -j "$jobs"
 echo "== ASan+UBSan build"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVLR_SANITIZE=ON
 cmake --build build-asan -j "$jobs"
-export ASAN_OPTIONS="abort_on_error=1:detect_leaks=1:strict_string_checks=1"
+export ASAN_OPTIONS="abort_on_error=1:detect_leaks=1:strict_string_checks=1:fast_unwind_on_malloc=0"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 export LSAN_OPTIONS="suppressions=$top/tests/lsan.supp:print_suppressions=0"
 ctest --test-dir build-asan --no-tests=error --output-on-failure -j "$jobs"
