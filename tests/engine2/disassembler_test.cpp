@@ -201,6 +201,22 @@ TEST(DisassemblerElf64X64, ReferencesInUnloadedSectionsDoNotLandOnCode) {
   ExpectIdenticalRoundTrip(image.bytes);
 }
 
+// Sections that overlap would be scanned and emitted again for every copy: a table of many
+// sections over the same bytes must not multiply the work and the output.
+TEST(DisassemblerElf, OverlappingSectionsFailDisassembly) {
+  ElfImage image(true, 62);
+  image.SetSection(2, 7, 1, ElfImage::kText + 0x10, 0x40, 0);  // inside .text
+  DisassemblerElf64X64 disassembler(image.bytes.data(), image.bytes.size());
+  ASSERT_TRUE(disassembler.CheckHeader());
+  InstructionProgram program(ExecutableKind::ELF_64_X64);
+  EXPECT_FALSE(disassembler.EmitProgram(program));
+  EXPECT_STREQ(disassembler.failure_reason(), "Overlapping sections");
+
+  ElfImage empty(true, 62);
+  empty.SetSection(2, 7, 1, ElfImage::kText + 0x10, 0, 0);  // empty: harmless
+  ExpectIdenticalRoundTrip(empty.bytes);
+}
+
 // R_386_RELATIVE entries at the start of the REL section that list exactly the absolute
 // references are replaced by a table instruction; the rest of the section stays bytes.
 TEST(DisassemblerElf32X86, RelativeRelocationsBecomeATable) {

@@ -86,6 +86,18 @@ bool DisassemblerMacho::CheckHeader() {
                    [](const CodeSection& a, const CodeSection& b) {
                      return a.file_offset < b.file_offset;
                    });
+  // A section overlapping the one before it is left to go out as bytes: scanning and emitting
+  // the same bytes again and again is what a crafted command list would ask for.
+  uint64_t covered = 0;
+  auto overlapping = [&covered](const CodeSection& s) {
+    if (s.file_offset < covered)
+      return true;
+    covered = uint64_t(s.file_offset) + s.size;
+    return false;
+  };
+  m_CodeSections.erase(
+      std::remove_if(m_CodeSections.begin(), m_CodeSections.end(), overlapping),
+      m_CodeSections.end());
   ReduceLength(static_cast<size_t>(m_FileEnd));
   return Good();
 }
@@ -193,7 +205,7 @@ bool DisassemblerMacho::EmitProgram(InstructionProgram& program) {
   uint64_t cursor = 0;
   for (const CodeSection& section : m_CodeSections) {
     const uint64_t end = uint64_t(section.file_offset) + section.size;
-    // A section overlapping the previous one, or lying beyond the image, goes out as bytes.
+    // A section lying beyond the image goes out as bytes (up to the image's end).
     if (section.file_offset < cursor || end > length())
       continue;
     if (!program.EmitBytes(start() + cursor, section.file_offset - cursor))
