@@ -332,6 +332,28 @@ TEST(DisassemblerWin32X86, BaseRelocationsBecomeAbsoluteReferences) {
   ExpectIdenticalRoundTrip(image.bytes);
 }
 
+// A directory that the rebuilt table would not reproduce stays bytes; its references are
+// still labelled.
+TEST(DisassemblerWin32X86, UnusualRelocationDirectoriesStayBytes) {
+  const struct {
+    const char* what;
+    std::vector<uint16_t> entries;
+    uint32_t directory_size;
+  } cases[] = {
+      {"extra padding entries", {0x3010, 0, 0, 0}, 16},
+      {"directory of one block header", {0x3010, 0}, 8},
+  };
+  for (const auto& c : cases) {
+    PeImage image(false, c.entries);
+    image.SetDirectory(5, PeImage::kRelocRva, c.directory_size);
+    image.Put32(PeImage::kText + 0x10, 0x401050);
+    auto program = Parse(image.bytes);
+    ASSERT_TRUE(program);
+    EXPECT_EQ(CountKind(*program, InstructionKind::PeRelocs), 0u) << c.what;
+    ExpectIdenticalRoundTrip(image.bytes);
+  }
+}
+
 TEST(DisassemblerWin32X64, Dir64RelocationsUseTheLowFourBytes) {
   PeImage image(true, {0xA010, 0xA018});
   image.Put64(PeImage::kText + 0x10, 0x140001050ULL);
