@@ -1,0 +1,286 @@
+// Generation of binary diffs: a suffix array of the old data finds, for each stretch of the new
+// data, the longest exact match in the old data; neighbouring matches are extended into
+// approximate ones, whose byte differences compress well when code moved by a constant offset.
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <thread>
+
+#include "binarydiff.h"
+#include "log.h"
+#include "lzmaioout.h"
+#include "suffixarray.h"
+
+namespace velpatch {
+
+namespace {
+
+constexpr char kDiffMagic[8] = {'V', 'L', 'D', 'I', 'F', 'F', '1', '0'};
+constexpr int64_t kMaxSide = std::numeric_limits<int32_t>::max();
+
+int64_t CommonPrefix(const uint8_t* a, int64_t a_size, const uint8_t* b, int64_t b_size) {
+  const int64_t limit = std::min(a_size, b_size);
+  int64_t i = 0;
+  while (i < limit && a[i] == b[i]) ++i;
+  return i;
+}
+
+// The three runs being built.
+struct Runs {
+  ByteSink control;
+  ByteSink diff;
+  ByteSink extra;
+};
+
+class Generator {
+ public:
+  Generator(const uint8_t* old_data, int64_t old_size, const uint8_t* new_data, int64_t new_size,
+            const SuffixArray& suffixes)
+      : m_Old(old_data), m_OldSize(old_size), m_New(new_data), m_NewSize(new_size),
+        m_Suffixes(suffixes) {}
+
+  bool Run(Runs* runs);
+
+ private:
+  // Longest match of the new data from `scan` in the old data; sets *pos to its old position.
+  int64_t Search(int64_t scan, int64_t* pos) const;
+  void Prefetch(int64_t entry) const {
+    __builtin_prefetch(m_Suffixes.address(static_cast<size_t>(entry)));
+  }
+  bool OldMatches(int64_t old_index, int64_t new_index) const {
+    return old_index >= 0 && old_index < m_OldSize && m_Old[old_index] == m_New[new_index];
+  }
+  bool Emit(Runs* runs, int64_t last_scan, int64_t last_pos, int64_t lenf, int64_t scan,
+            int64_t lenb, int64_t pos) const;
+
+  const uint8_t* m_Old;
+  int64_t m_OldSize;
+  const uint8_t* m_New;
+  int64_t m_NewSize;
+  const SuffixArray& m_Suffixes;  // m_OldSize + 1 entries
+};
+
+int64_t Generator::Search(int64_t scan, int64_t* pos) const {
+  const uint8_t* target = m_New + scan;
+  const int64_t target_size = m_NewSize - scan;
+  const uint32_t target_prefix = SuffixArray::Prefix(target, static_cast<size_t>(target_size));
+  int64_t start = 0, end = m_OldSize;
+  while (end - start >= 2) {
+    const int64_t middle = start + (end - start) / 2;
+    // The search is bound by memory latency: fetch the four entries that the step after the
+    // next one may look at, so that their loads overlap with this step and the next.
+    const int64_t low = start + (middle - start) / 2, high = middle + (end - middle) / 2;
+    Prefetch(start + (low - start) / 2);
+    Prefetch(low + (middle - low) / 2);
+    Prefetch(middle + (high - middle) / 2);
+    Prefetch(high + (end - high) / 2);
+    const int64_t at = m_Suffixes.position(static_cast<size_t>(middle));
+    const int64_t n = std::min(m_OldSize - at, target_size);
+    // Same outcome as comparing the n bytes: when both sides have four bytes, differing
+    // prefixes decide, and equal ones need only the bytes after them.
+    int order;
+    if (n >= 4) {
+      const uint32_t prefix = m_Suffixes.prefix(static_cast<size_t>(middle));
+      order = prefix != target_prefix ? (prefix < target_prefix ? -1 : 1)
+                                      : std::memcmp(m_Old + at + 4, target + 4, static_cast<size_t>(n - 4));
+    } else {
+      order = std::memcmp(m_Old + at, target, static_cast<size_t>(n));
+    }
+    if (order < 0) start = middle;
+    else end = middle;
+  }
+  const int64_t at_start = m_Suffixes.position(static_cast<size_t>(start));
+  const int64_t at_end = m_Suffixes.position(static_cast<size_t>(end));
+  const int64_t len_start = CommonPrefix(m_Old + at_start, m_OldSize - at_start, target, target_size);
+  const int64_t len_end = CommonPrefix(m_Old + at_end, m_OldSize - at_end, target, target_size);
+  if (len_start > len_end) {
+    *pos = at_start;
+    return len_start;
+  }
+  *pos = at_end;
+  return len_end;
+}
+
+bool Generator::Emit(Runs* runs, int64_t last_scan, int64_t last_pos, int64_t lenf, int64_t scan,
+                     int64_t lenb, int64_t pos) const {
+  // The runs were reserved at the new size, which the segments never exceed together.
+  if (static_cast<uint64_t>(lenf) > runs->diff.capacity() - runs->diff.length()) return false;
+  uint8_t* diff = runs->diff.spare();
+  for (int64_t i = 0; i < lenf; ++i)
+    diff[i] = static_cast<uint8_t>(m_New[last_scan + i] - m_Old[last_pos + i]);
+  const int64_t extra = (scan - lenb) - (last_scan + lenf);
+  return runs->diff.Commit(static_cast<size_t>(lenf)) &&
+         runs->extra.Write(m_New + last_scan + lenf, static_cast<size_t>(extra)) &&
+         runs->control.WriteVarInt32(static_cast<int32_t>(lenf)) &&
+         runs->control.WriteVarInt32(static_cast<int32_t>(extra)) &&
+         runs->control.WriteVarInt32(static_cast<int32_t>((pos - lenb) - (last_pos + lenf)));
+}
+
+bool Generator::Run(Runs* runs) {
+  // Diff and extra bytes together never exceed the new size.
+  if (!runs->diff.Reserve(static_cast<size_t>(m_NewSize)) ||
+      !runs->extra.Reserve(static_cast<size_t>(m_NewSize)))
+    return false;
+  int64_t scan = 0, len = 0, pos = 0, last_scan = 0, last_pos = 0, last_offset = 0;
+  while (scan < m_NewSize) {
+    int64_t old_score = 0;
+    scan += len;
+    int64_t sc = scan;
+    for (; scan < m_NewSize; ++scan) {
+      len = Search(scan, &pos);
+      for (; sc < scan + len; ++sc) {
+        if (OldMatches(sc + last_offset, sc)) ++old_score;
+      }
+      if ((len == old_score && len != 0) || len > old_score + 8) break;
+      if (len > 10240 && old_score < len) break;
+      if (OldMatches(scan + last_offset, scan)) --old_score;
+    }
+    if (len == old_score && scan != m_NewSize) continue;
+
+    // Extend the previous match forwards and this one backwards, keeping the extent where
+    // matching bytes outnumber the others the most.
+    int64_t lenf = 0;
+    for (int64_t i = 0, s = 0, best = 0; last_scan + i < scan && last_pos + i < m_OldSize;) {
+      if (m_Old[last_pos + i] == m_New[last_scan + i]) ++s;
+      ++i;
+      if (s * 2 - i > best * 2 - lenf) {
+        best = s;
+        lenf = i;
+      }
+    }
+    int64_t lenb = 0;
+    if (scan < m_NewSize) {
+      for (int64_t i = 1, s = 0, best = 0; scan >= last_scan + i && pos >= i; ++i) {
+        if (m_Old[pos - i] == m_New[scan - i]) ++s;
+        if (s * 2 - i > best * 2 - lenb) {
+          best = s;
+          lenb = i;
+        }
+      }
+    }
+    // Where the two extensions overlap, split them at the best point.
+    if (last_scan + lenf > scan - lenb) {
+      const int64_t overlap = (last_scan + lenf) - (scan - lenb);
+      int64_t s = 0, best = 0, lens = 0;
+      for (int64_t i = 0; i < overlap; ++i) {
+        if (m_New[last_scan + lenf - overlap + i] == m_Old[last_pos + lenf - overlap + i]) ++s;
+        if (m_New[scan - lenb + i] == m_Old[pos - lenb + i]) --s;
+        if (s > best) {
+          best = s;
+          lens = i + 1;
+        }
+      }
+      lenf += lens - overlap;
+      lenb -= lens;
+    }
+    if (!Emit(runs, last_scan, last_pos, lenf, scan, lenb, pos)) return false;
+    last_scan = scan - lenb;
+    last_pos = pos - lenb;
+    last_offset = pos - scan;
+  }
+  return true;
+}
+
+// Method 1: the three runs are independent blocks, so the largest (the diff run) is
+// compressed on a second thread while this one does the other two.
+bool CompressRunsSeparately(Runs* runs, ByteSink& out) {
+  ByteSink control_block, diff_block, extra_block;
+  bool diff_ok = false;
+  std::thread worker;
+  try {
+    worker = std::thread([&] {
+      diff_ok = WriteLzma2Block(runs->diff.data(), runs->diff.length(), diff_block);
+    });
+  } catch (...) {  // no thread to be had: do it here
+    diff_ok = WriteLzma2Block(runs->diff.data(), runs->diff.length(), diff_block);
+  }
+  bool ok = WriteLzma2Block(runs->control.data(), runs->control.length(), control_block) &&
+            WriteLzma2Block(runs->extra.data(), runs->extra.length(), extra_block);
+  if (worker.joinable()) worker.join();
+  return ok && diff_ok && out.Append(control_block) && out.Append(diff_block) &&
+         out.Append(extra_block);
+}
+
+bool WriteRawBody(Runs* runs, ByteSink& out) {
+  return out.WriteVarSize(runs->control.length()) && out.WriteVarSize(runs->diff.length()) &&
+         out.WriteVarSize(runs->extra.length()) && out.Append(runs->control) &&
+         out.Append(runs->diff) && out.Append(runs->extra);
+}
+
+bool Generate(ByteSource& old, ByteSource& new_data, ByteSink& out, bool write_header,
+              uint8_t method) {
+  if (method > DIFF_METHOD_LZMA2_WHOLE) {
+    Log("Invalid compression method", LOG_ERROR);
+    return false;
+  }
+  const uint8_t* old_data = old.current();
+  const uint8_t* new_bytes = new_data.current();
+  const size_t old_size = old.Remaining();
+  const size_t new_size = new_data.Remaining();
+  const uint32_t checksum = Checksum32(new_bytes, new_size);
+  if (old_size > static_cast<size_t>(kMaxSide)) {
+    Log(" old stream too large", LOG_ERROR);
+    return false;
+  }
+  if (new_size > static_cast<size_t>(kMaxSide)) {
+    Log(" new stream too large", LOG_ERROR);
+    return false;
+  }
+  if (!old.Skip(old_size)) {
+    Log("error in old_stream size", LOG_ERROR);
+    return false;
+  }
+  if (!new_data.Skip(new_size)) {
+    Log("error in new_stream size", LOG_ERROR);
+    return false;
+  }
+
+  Runs runs;
+  {
+    SuffixArray suffixes;
+    if (!suffixes.Build(old_data, old_size)) return false;
+    Generator generator(old_data, static_cast<int64_t>(old_size), new_bytes,
+                        static_cast<int64_t>(new_size), suffixes);
+    if (!generator.Run(&runs)) {
+      Log("could not build diff runs: out of memory", LOG_ERROR);
+      return false;
+    }
+  }  // the suffix array goes before the compressors need their memory
+
+  bool ok = true;
+  if (write_header) {
+    ok = out.Write(kDiffMagic, sizeof(kDiffMagic)) && out.WriteVarUint32(checksum);
+  }
+  ok = ok && out.WriteByte(method) && out.WriteVarSize(new_size);
+  if (!ok) {
+    Log("could not write diff header", LOG_ERROR);
+    return false;
+  }
+  switch (method) {
+    case DIFF_METHOD_RAW:
+      ok = WriteRawBody(&runs, out);
+      break;
+    case DIFF_METHOD_LZMA2_PER_RUN:
+      ok = CompressRunsSeparately(&runs, out);
+      break;
+    default: {
+      ByteSink body;
+      ok = WriteRawBody(&runs, body) && WriteLzma2Block(body.data(), body.length(), out);
+      break;
+    }
+  }
+  if (!ok) Log("could not write diff body", LOG_ERROR);
+  return ok;
+}
+
+}  // namespace
+
+bool GenerateBinaryDiff(ByteSource& old, ByteSource& new_data, ByteSink& out, bool write_header,
+                        uint8_t method) {
+  const size_t base = out.length();
+  if (Generate(old, new_data, out, write_header, method)) return true;
+  out.Truncate(base);
+  return false;
+}
+
+}  // namespace velpatch

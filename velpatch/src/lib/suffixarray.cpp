@@ -1,0 +1,53 @@
+#include "suffixarray.h"
+
+#include <divsufsort.h>
+
+#include <limits>
+#include <new>
+
+#include "log.h"
+
+namespace velpatch {
+
+uint32_t SuffixArray::Prefix(const uint8_t* text, size_t length) {
+  uint32_t key = 0;
+  for (size_t i = 0; i < 4; ++i) key = (key << 8) | (i < length ? text[i] : 0u);
+  return key;
+}
+
+bool SuffixArray::Build(const uint8_t* text, size_t length) {
+  m_Entries.reset();
+  m_Size = 0;
+  if (length > static_cast<size_t>(std::numeric_limits<int32_t>::max()) - 2) {
+    Log("suffix array: text too large", LOG_ERROR);
+    return false;
+  }
+  const size_t n = length;
+  m_Entries.reset(new (std::nothrow) int32_t[2 * (n + 1)]);
+  if (!m_Entries) {
+    Log("suffix array: out of memory", LOG_ERROR);
+    return false;
+  }
+  // The plain suffix array is built in the upper half, then spread into (position, prefix)
+  // pairs from the front: entry j's pair ends before the plain value of entry j + 1 starts, so
+  // nothing is overwritten before it is read.
+  int32_t* entries = m_Entries.get();
+  int32_t* sorted = entries + (n + 2);  // n values, ending at 2 * (n + 1)
+  if (n > 0 && divsufsort(text, sorted, static_cast<saidx_t>(n)) != 0) {
+    m_Entries.reset();
+    Log("suffix array: construction failed", LOG_ERROR);
+    return false;
+  }
+  entries[0] = static_cast<int32_t>(n);
+  entries[1] = 0;
+  for (size_t j = 1; j <= n; ++j) {
+    const int32_t position = sorted[j - 1];
+    entries[2 * j] = position;
+    entries[2 * j + 1] =
+        static_cast<int32_t>(Prefix(text + position, n - static_cast<size_t>(position)));
+  }
+  m_Size = n + 1;
+  return true;
+}
+
+}  // namespace velpatch
