@@ -122,6 +122,23 @@ TEST(Lzma2Block, RejectedBlocks) {
   }
 }
 
+TEST(Lzma2Block, PiecesCodedAtOnceReadBackAsOneBlock) {
+  const Bytes data = Sample((3u << 20) + 12345, 5);
+  for (size_t threads : {size_t{1}, size_t{2}, size_t{3}, size_t{8}}) {
+    ByteSink sink;
+    ASSERT_TRUE(WriteLzma2BlockInPieces(data.data(), data.size(), threads, sink)) << threads;
+    ASSERT_TRUE(WriteLzma2BlockInPieces(data.data(), 100, threads, sink)) << threads;  // one piece
+    ByteSource in;
+    in.Init(sink);
+    ByteSink first, second;
+    ASSERT_TRUE(ReadLzma2Block(in, first)) << threads;
+    ASSERT_TRUE(ReadLzma2Block(in, second)) << threads;
+    EXPECT_TRUE(in.Empty()) << threads;
+    EXPECT_EQ(Contents(first), data) << threads;
+    EXPECT_EQ(Contents(second), Bytes(data.begin(), data.begin() + 100)) << threads;
+  }
+}
+
 TEST(Lzma2Block, LargestPropertyIsAccepted) {
   // Property 40 means a 4 GiB dictionary; the reader only needs as much as the data.
   Bytes block = Block(Sample(1000, 4));

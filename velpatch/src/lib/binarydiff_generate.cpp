@@ -181,23 +181,30 @@ bool Generator::Run(Runs* runs) {
   return true;
 }
 
-// Method 1: the three runs are independent blocks, so the largest (the diff run) is
-// compressed on a second thread while this one does the other two.
+// Threads for coding one large block: one per core, at most four (more pieces cost size).
+size_t CodingThreads() {
+  return std::min<size_t>(std::max(1u, std::thread::hardware_concurrency()), 4);
+}
+
+// Method 1: the three runs are independent blocks. The diff run, by far the largest, is coded
+// in pieces on all cores while a second thread does the other two.
 bool CompressRunsSeparately(Runs* runs, ByteSink& out) {
   ByteSink control_block, diff_block, extra_block;
-  bool diff_ok = false;
+  bool small_ok = false;
+  auto code_small_runs = [&] {
+    small_ok = WriteLzma2Block(runs->control.data(), runs->control.length(), control_block) &&
+               WriteLzma2Block(runs->extra.data(), runs->extra.length(), extra_block);
+  };
   std::thread worker;
   try {
-    worker = std::thread([&] {
-      diff_ok = WriteLzma2Block(runs->diff.data(), runs->diff.length(), diff_block);
-    });
+    worker = std::thread(code_small_runs);
   } catch (...) {  // no thread to be had: do it here
-    diff_ok = WriteLzma2Block(runs->diff.data(), runs->diff.length(), diff_block);
+    code_small_runs();
   }
-  bool ok = WriteLzma2Block(runs->control.data(), runs->control.length(), control_block) &&
-            WriteLzma2Block(runs->extra.data(), runs->extra.length(), extra_block);
+  const bool diff_ok = WriteLzma2BlockInPieces(runs->diff.data(), runs->diff.length(),
+                                               CodingThreads(), diff_block);
   if (worker.joinable()) worker.join();
-  return ok && diff_ok && out.Append(control_block) && out.Append(diff_block) &&
+  return small_ok && diff_ok && out.Append(control_block) && out.Append(diff_block) &&
          out.Append(extra_block);
 }
 
@@ -265,7 +272,8 @@ bool Generate(ByteSource& old, ByteSource& new_data, ByteSink& out, bool write_h
       break;
     default: {
       ByteSink body;
-      ok = WriteRawBody(&runs, body) && WriteLzma2Block(body.data(), body.length(), out);
+      ok = WriteRawBody(&runs, body) &&
+           WriteLzma2BlockInPieces(body.data(), body.length(), CodingThreads(), out);
       break;
     }
   }

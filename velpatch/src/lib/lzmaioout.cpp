@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <limits>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "log.h"
 
@@ -108,7 +110,75 @@ bool ReadLzma2Block(ByteSource& in, ByteSink& out) {
   return true;
 }
 
+namespace {
+
+// Pieces coded on their own threads are at least this long: below it, a thread costs more than
+// it saves and the lost cross-piece matches start to show.
+constexpr size_t kMinPieceLength = size_t{1} << 20;
+
+// The SDK's level 9, with the dictionary capped at the input's length: a larger one cannot find
+// anything more, and capping it keeps the encoder's memory in proportion to what it codes.
+bool EncoderOptions(size_t length, lzma_options_lzma* options) {
+  if (lzma_lzma_preset(options, 9)) return false;
+  if (length < options->dict_size)
+    options->dict_size = std::max<uint32_t>(static_cast<uint32_t>(length), LZMA_DICT_SIZE_MIN);
+  return true;
+}
+
+// Appends a raw LZMA2 stream holding the bytes, ending with its end marker.
+bool EncodeRawStream(const uint8_t* data, size_t length, ByteSink& out) {
+  lzma_options_lzma options;
+  if (!EncoderOptions(length, &options)) return false;
+  const lzma_filter filters[2] = {{LZMA_FILTER_LZMA2, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+  const size_t bound = lzma_stream_buffer_bound(length);
+  if (bound == 0 || !out.Reserve(bound)) return false;
+  size_t written = 0;
+  return lzma_raw_buffer_encode(filters, nullptr, data, length, out.spare(), &written, bound) ==
+             LZMA_OK &&
+         out.Commit(written);
+}
+
+// Codes `pieces` consecutive pieces of the bytes on their own threads and joins them into one
+// stream. Each piece's stream starts with a dictionary reset, which LZMA2 allows at any chunk,
+// so the joined stream (each end marker but the last dropped) decodes like any other.
+bool EncodeInPieces(const uint8_t* data, size_t length, size_t pieces, ByteSink& out) {
+  std::vector<ByteSink> coded(pieces);
+  std::vector<char> ok(pieces, 0);
+  const size_t piece_length = length / pieces;
+  auto encode = [&](size_t i) {
+    const size_t begin = i * piece_length;
+    const size_t end = i + 1 == pieces ? length : begin + piece_length;
+    ok[i] = EncodeRawStream(data + begin, end - begin, coded[i]);
+  };
+  std::vector<std::thread> threads;
+  for (size_t i = 1; i < pieces; ++i) {
+    try {
+      threads.emplace_back(encode, i);
+    } catch (...) {  // no thread to be had: code the piece here
+      encode(i);
+    }
+  }
+  encode(0);
+  for (std::thread& t : threads) t.join();
+  for (size_t i = 0; i < pieces; ++i) {
+    if (!ok[i]) return false;
+    if (i + 1 < pieces) {
+      if (!VLOG_CHECK(coded[i].length() > 0 && coded[i].data()[coded[i].length() - 1] == 0))
+        return false;
+      coded[i].Truncate(coded[i].length() - 1);  // the end marker
+    }
+    if (!out.Append(coded[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool WriteLzma2Block(const void* bytes, size_t length, ByteSink& out) {
+  return WriteLzma2BlockInPieces(bytes, length, 1, out);
+}
+
+bool WriteLzma2BlockInPieces(const void* bytes, size_t length, size_t threads, ByteSink& out) {
   const size_t old_length = out.length();
   if (length > std::numeric_limits<uint32_t>::max()) {
     // The size field has 32 bits: a larger block could not be read back.
@@ -116,35 +186,27 @@ bool WriteLzma2Block(const void* bytes, size_t length, ByteSink& out) {
     return false;
   }
   lzma_options_lzma options;
-  if (lzma_lzma_preset(&options, 9)) {
-    Log("Error Lzma2Enc_SetProps", LOG_ERROR);
-    return false;
-  }
-  // A dictionary larger than the input cannot find anything more; capping it keeps the
-  // encoder's memory in proportion to what it codes (the property byte says what was used).
-  if (length < options.dict_size)
-    options.dict_size = std::max<uint32_t>(static_cast<uint32_t>(length), LZMA_DICT_SIZE_MIN);
-  lzma_filter filters[2] = {{LZMA_FILTER_LZMA2, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
   uint8_t property = 0;
-  if (lzma_properties_encode(&filters[0], &property) != LZMA_OK) {
+  const lzma_filter filter = {LZMA_FILTER_LZMA2, &options};
+  if (!EncoderOptions(length, &options) || lzma_properties_encode(&filter, &property) != LZMA_OK) {
     Log("Error Lzma2Enc_SetProps", LOG_ERROR);
     return false;
   }
-  const size_t bound = lzma_stream_buffer_bound(length);
-  if (!out.WriteByte(property) || !out.WriteVarSize(length) || bound == 0 || !out.Reserve(bound)) {
+  const size_t pieces = std::max<size_t>(1, std::min(threads, length / kMinPieceLength));
+  const uint8_t* data = static_cast<const uint8_t*>(bytes);
+  bool ok = false;
+  try {
+    ok = out.WriteByte(property) && out.WriteVarSize(length) &&
+         (pieces == 1 ? EncodeRawStream(data, length, out)
+                      : EncodeInPieces(data, length, pieces, out));
+  } catch (...) {  // the piece lists could not be allocated
+    ok = false;
+  }
+  if (!ok) {
     out.Truncate(old_length);
     Log("Error Lzma2Enc_Encode", LOG_ERROR);
-    return false;
   }
-  size_t written = 0;
-  const lzma_ret ret = lzma_raw_buffer_encode(filters, nullptr, static_cast<const uint8_t*>(bytes),
-                                              length, out.spare(), &written, bound);
-  if (ret != LZMA_OK || !out.Commit(written)) {
-    out.Truncate(old_length);
-    Log("Error Lzma2Enc_Encode", LOG_ERROR);
-    return false;
-  }
-  return true;
+  return ok;
 }
 
 bool WriteLzma2Block(ByteSource& in, ByteSink& out) {

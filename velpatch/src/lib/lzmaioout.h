@@ -28,6 +28,10 @@ enum Lzma2Result : int {
 // Appends one block holding the given bytes to `out`. On failure logs one ERROR line; `out`
 // keeps its old length unless it failed for good.
 [[nodiscard]] bool WriteLzma2Block(const void* bytes, size_t length, ByteSink& out);
+// Same, coding the bytes in up to `threads` pieces at once (pieces are at least 1 MiB long).
+// The block reads back like any other; it is slightly larger than one coded in a single piece.
+[[nodiscard]] bool WriteLzma2BlockInPieces(const void* bytes, size_t length, size_t threads,
+                                           ByteSink& out);
 // Same for everything from the source's position to its end; on success the source is left at
 // its end.
 [[nodiscard]] bool WriteLzma2Block(ByteSource& in, ByteSink& out);
