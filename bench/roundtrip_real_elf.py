@@ -2,7 +2,8 @@
 """Round trip of every x86-64 ELF executable and shared library found under the given
 directories (default /usr/bin and /usr/lib/x86_64-linux-gnu) through `velpatch roundtrip`.
 
-Counts candidates (ELF, 64-bit, x86-64, executable or shared object), files recognized by
+Counts candidates (ELF, 64-bit, x86-64, executable or shared object; with --any-kind every
+file that `velpatch detect` recognizes, of any kind), files recognized by
 `velpatch detect`, files whose pipeline succeeded, and files reassembled identically; lists
 every failure and difference. Each physical file is visited once (symlinks and hard links
 are skipped)."""
@@ -14,7 +15,9 @@ import sys
 import time
 
 
-def is_candidate(path):
+def is_candidate(path, any_kind):
+    if any_kind:
+        return True
     try:
         with open(path, "rb") as f:
             head = f.read(20)
@@ -26,7 +29,7 @@ def is_candidate(path):
     return e_type in (2, 3) and e_machine == 62
 
 
-def candidates(roots):
+def candidates(roots, any_kind):
     seen = set()
     for root in roots:
         for directory, _, files in os.walk(root):
@@ -42,7 +45,7 @@ def candidates(roots):
                 if key in seen:
                     continue
                 seen.add(key)
-                if is_candidate(path):
+                if is_candidate(path, any_kind):
                     yield path, st.st_size
 
 
@@ -50,6 +53,8 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--velpatch", required=True)
     parser.add_argument("--report", default="roundtrip_real_elf.txt")
+    parser.add_argument("--any-kind", action="store_true",
+                        help="offer every file, counting those velpatch detects as candidates")
     parser.add_argument("roots", nargs="*",
                         default=["/usr/bin", "/usr/lib/x86_64-linux-gnu"])
     args = parser.parse_args()
@@ -57,15 +62,20 @@ def main():
     counts = {"candidates": 0, "recognized": 0, "pipeline ok": 0, "identical": 0}
     total_bytes = 0
     problems = []
+    kinds = {}
     start = time.monotonic()
-    for path, size in candidates(args.roots):
+    for path, size in candidates(args.roots, args.any_kind):
+        detect = subprocess.run([args.velpatch, "detect", path], capture_output=True, text=True)
+        if args.any_kind and detect.returncode != 0:
+            continue
         counts["candidates"] += 1
         total_bytes += size
-        detect = subprocess.run([args.velpatch, "detect", path], capture_output=True, text=True)
         if detect.returncode != 0:
             problems.append(f"not recognized: {path}: {detect.stdout.strip()}")
             continue
         counts["recognized"] += 1
+        kind = detect.stdout.split()[0]
+        kinds[kind] = kinds.get(kind, 0) + 1
         rt = subprocess.run([args.velpatch, "roundtrip", path], capture_output=True, text=True)
         if rt.returncode != 0:
             problems.append(f"pipeline failed: {path}: {rt.stderr.strip()}")
@@ -81,11 +91,12 @@ def main():
     if counts["recognized"]:
         rate = 100.0 * counts["identical"] / counts["recognized"]
         lines.append(f"identical rate: {rate:.2f}% of recognized")
+    lines.append("kinds: " + ", ".join(f"{k} {v}" for k, v in sorted(kinds.items())))
     lines.append(f"bytes: {total_bytes}  time: {elapsed:.0f} s")
     lines += problems
     with open(args.report, "w") as f:
         f.write("\n".join(lines) + "\n")
-    print("\n".join(lines[:8]))
+    print("\n".join(lines[:9]))
     print(f"{len(problems)} problems listed in {args.report}")
     return 0
 

@@ -2,7 +2,8 @@
 # Builds the velpatch tool and runs `velpatch roundtrip` over every x86-64 ELF executable and
 # shared library under /usr/bin and /usr/lib/x86_64-linux-gnu (or the directories given).
 # Prints the counts (candidates, recognized, pipeline ok, identical) and writes the list of
-# failures and differences to build-bench/roundtrip_real_elf.txt.
+# failures and differences to build-bench/roundtrip_real_elf.txt. Extra arguments go to
+# roundtrip_real_elf.py (e.g. --any-kind /usr/i686-linux-gnu /usr/arm-linux-gnueabihf).
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$top"

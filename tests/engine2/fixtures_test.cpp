@@ -50,6 +50,7 @@ struct FixtureCase {
 };
 
 const FixtureCase kFixtures[] = {
+    {"elf64_x64.so", ExecutableKind::ELF_64_X64, false, false, false},
     {"elf32_x86.so", ExecutableKind::EXE_ELF_32_X86, true, true, false},
     {"elf32_arm.so", ExecutableKind::ELF_32_ARM, true, true, true},
     {"pe32.dll", ExecutableKind::WIN_32_X86, true, true, false},

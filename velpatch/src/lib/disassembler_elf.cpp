@@ -67,7 +67,7 @@ bool DisassemblerElf::CheckHeader() {
   if (LoadU16(h + layout.shstrndx_at) >= shnum)
     return Bad("Out of bounds section name table index");
 
-  if (!ParseTables())
+  if (!ParseTables(shoff, shnum, phoff, phnum))
     return false;  // reason recorded
 
   uint64_t image_end = std::max(shoff + shnum * layout.section_size,
@@ -85,14 +85,10 @@ bool DisassemblerElf::CheckHeader() {
 // Reads the section and program header tables (whose bounds CheckHeader has checked) and
 // rejects any section or segment whose file bytes lie outside the region: those bytes are read
 // later.
-bool DisassemblerElf::ParseTables() {
+bool DisassemblerElf::ParseTables(uint64_t shoff, size_t shnum, uint64_t phoff, size_t phnum) {
   const ElfLayout& layout = m_Class == ElfClass::Elf64 ? kElf64 : kElf32;
   const bool wide = m_Class == ElfClass::Elf64;
   const uint8_t* h = start();
-  const uint64_t shoff = layout.wide_offsets ? LoadU64(h + layout.shoff_at) : LoadU32(h + layout.shoff_at);
-  const uint64_t phoff = layout.wide_offsets ? LoadU64(h + layout.phoff_at) : LoadU32(h + layout.phoff_at);
-  const size_t shnum = LoadU16(h + layout.shnum_at);
-  const size_t phnum = LoadU16(h + layout.phnum_at);
   if (!NoThrowAlloc([&] {
         m_Sections.resize(shnum);
         m_Segments.resize(phnum);
@@ -290,6 +286,9 @@ bool DisassemblerElf::WalkSections(InstructionProgram& program) {
         cursor = end;
         break;
       case SHT_NOBITS:
+        // No file bytes: its nominal file range overlaps the sections that follow (.tbss lies
+        // over .init_array and .data.rel.ro), and the references there belong to them.
+        break;
       case SHT_INIT_ARRAY:
       case SHT_FINI_ARRAY:
         while (m_NextAbs32 < m_Abs32Offsets.size() && m_Abs32Offsets[m_NextAbs32] >= section.offset &&

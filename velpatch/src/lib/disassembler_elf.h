@@ -87,7 +87,7 @@ class DisassemblerElf : public Disassembler {
                               bool skip_leading_entries);
 
  private:
-  bool ParseTables();
+  bool ParseTables(uint64_t shoff, size_t shnum, uint64_t phoff, size_t phnum);
   bool FindAbs32();
   bool EmitSection(const Section& section, InstructionProgram& program);
   bool WalkSections(InstructionProgram& program);
