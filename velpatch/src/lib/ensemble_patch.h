@@ -46,6 +46,12 @@ struct EnsemblePatchInfo {
   size_t transformed_size = 0;   // size of the patch with them; 0 when none could be made
 };
 
+struct EnsemblePatchOptions {
+  // Return the patch with transformations whenever one can be made, even when it is not
+  // smaller than the plain one (for tests and measurements).
+  bool prefer_transformed = false;
+};
+
 // Writes to `out` a patch that ApplyEnsemblePatchStreams turns from `old_data` into `new_data`.
 // Executables found in both files (paired by kind, in file order) are patched in their encoded
 // form unless that does not give a smaller patch than the plain diff. The patch is applied in
@@ -53,7 +59,8 @@ struct EnsemblePatchInfo {
 // empty). Each file is limited to 2147483647 bytes.
 [[nodiscard]] PatchStatus GenerateEnsemblePatch(const uint8_t* old_data, size_t old_length,
                                                 const uint8_t* new_data, size_t new_length,
-                                                ByteSink& out, EnsemblePatchInfo* info = nullptr);
+                                                ByteSink& out, EnsemblePatchInfo* info = nullptr,
+                                                const EnsemblePatchOptions& options = {});
 
 }  // namespace velpatch
 

@@ -7,6 +7,7 @@
 // the diff between the two encoded programs stays small; its assembly, appended to the old file,
 // is the old data of the final diff to the new file. A patch without transformations (T = 0, a
 // plain diff from the old to the new file) is made as well, and the smaller one is returned.
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -199,7 +200,7 @@ bool Verify(const Input& old_file, const Input& new_file, const ByteSink& patch)
 }
 
 PatchStatus Generate(const Input& old_file, const Input& new_file, ByteSink& out,
-                     EnsemblePatchInfo* info) {
+                     EnsemblePatchInfo* info, const EnsemblePatchOptions& options) {
   Pairs none;
   ByteSink plain;
   PatchStatus status = WritePatch(old_file, new_file, none, plain);
@@ -222,7 +223,7 @@ PatchStatus Generate(const Input& old_file, const Input& new_file, ByteSink& out
           LOG_WARNING);
     } else {
       info->transformed_size = transformed.length();
-      if (transformed.length() < plain.length()) {
+      if (transformed.length() < plain.length() || options.prefer_transformed) {
         if (Verify(old_file, new_file, transformed)) {
           info->transformations = transformations;
           out = std::move(transformed);
@@ -245,7 +246,7 @@ PatchStatus Generate(const Input& old_file, const Input& new_file, ByteSink& out
 
 PatchStatus GenerateEnsemblePatch(const uint8_t* old_data, size_t old_length,
                                   const uint8_t* new_data, size_t new_length, ByteSink& out,
-                                  EnsemblePatchInfo* info) {
+                                  EnsemblePatchInfo* info, const EnsemblePatchOptions& options) {
   out.Release();
   EnsemblePatchInfo local;
   if (!info)
@@ -256,7 +257,7 @@ PatchStatus GenerateEnsemblePatch(const uint8_t* old_data, size_t old_length,
     return PatchStatus::GeneralError;
   }
   const PatchStatus status =
-      Generate(Input{old_data, old_length}, Input{new_data, new_length}, out, info);
+      Generate(Input{old_data, old_length}, Input{new_data, new_length}, out, info, options);
   if (status != PatchStatus::Ok)
     out.Release();
   return status;
