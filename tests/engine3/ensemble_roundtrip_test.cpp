@@ -39,7 +39,7 @@ const PairCase kPairs[] = {
     {"macho32", [] { return Engine2Fixture("macho32"); },
      [] { return Edited(Engine2Fixture("macho32"), 0x1100); }, 1},
     {"macho64", [] { return Engine2Fixture("macho64"); },
-     [] { return Edited(Engine2Fixture("macho64"), 0x1200); }, 1},
+     [] { return Edited(Engine2Fixture("macho64"), 0x1180); }, 1},
     {"universal", [] { return Universal({Engine2Fixture("macho32"), Engine2Fixture("macho64")}); },
      [] {
        return Universal({Edited(Engine2Fixture("macho32"), 0x1100), Engine2Fixture("macho64")});

@@ -1,4 +1,4 @@
-// velpatch gen [--stats] OLD NEW PATCH, velpatch apply OLD PATCH NEW
+// velpatch gen [--stats] [--transformed] OLD NEW PATCH, velpatch apply OLD PATCH NEW
 #include <cstdio>
 
 #include "ensemble_patch.h"
@@ -9,7 +9,7 @@ namespace tool {
 
 int RunGen(const Args& args) {
   ParsedArgs parsed;
-  if (!ParseArgs("gen", args, {"--stats"}, {}, 3, &parsed))
+  if (!ParseArgs("gen", args, {"--stats", "--transformed"}, {}, 3, &parsed))
     return kExitUsage;
   const std::string& old_path = parsed.positional[0];
   const std::string& new_path = parsed.positional[1];
@@ -20,9 +20,11 @@ int RunGen(const Args& args) {
   const ByteSource old_source = old_file.source(), new_source = new_file.source();
   ByteSink patch;
   EnsemblePatchInfo info;
+  EnsemblePatchOptions options;
+  options.prefer_transformed = parsed.flags.count("--transformed") > 0;
   const PatchStatus status =
       GenerateEnsemblePatch(old_source.current(), old_source.Remaining(), new_source.current(),
-                            new_source.Remaining(), patch, &info);
+                            new_source.Remaining(), patch, &info, options);
   if (status != PatchStatus::Ok) {
     Fail("gen: could not make a patch from " + old_path + " to " + new_path + ": " +
          PatchStatusName(status) + " (" + std::to_string(static_cast<int>(status)) + ")");

@@ -24,7 +24,8 @@ const Subcommand kSubcommands[] = {
     {"compress", "[--plain] IN OUT",
      "write an LZMA2 container of IN (executables disassembled unless --plain)", &RunCompress},
     {"decompress", "IN OUT", "unpack the LZMA2 container IN to OUT", &RunDecompress},
-    {"gen", "[--stats] OLD NEW PATCH", "write an ensemble patch from OLD to NEW", &RunGen},
+    {"gen", "[--stats] [--transformed] OLD NEW PATCH",
+     "write an ensemble patch from OLD to NEW (--transformed: keep transformations)", &RunGen},
     {"apply", "OLD PATCH NEW", "apply an ensemble patch to OLD, writing NEW", &RunApply},
 };
 

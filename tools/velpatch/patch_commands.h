@@ -12,7 +12,8 @@ namespace tool {
 int RunCompress(const Args& args);
 // velpatch decompress IN OUT: unpacks a container.
 int RunDecompress(const Args& args);
-// velpatch gen [--stats] OLD NEW PATCH: writes an ensemble patch from OLD to NEW.
+// velpatch gen [--stats] [--transformed] OLD NEW PATCH: writes an ensemble patch from OLD to NEW
+// (with --transformed, the one with transformations even when it is not smaller).
 int RunGen(const Args& args);
 // velpatch apply OLD PATCH NEW: applies an ensemble patch; on failure prints the status name and
 // number and writes nothing.
