@@ -18,8 +18,8 @@
 #include "executable_elements.h"
 #include "label_matching.h"
 #include "log.h"
-#include "lzmaioout.h"
 #include "nothrow.h"
+#include "patch_body_block.h"
 
 namespace velpatch {
 namespace {
@@ -184,7 +184,7 @@ PatchStatus WritePatch(const Input& old_file, const Input& new_file, Pairs& pair
                   out.WriteVarUint32(Checksum32(new_file.data, new_file.length)) &&
                   out.WriteVarSize(reformed.length());
   reformed.Release();
-  if (!ok || !WriteLzma2Block(serialized.data(), serialized.length(), out))
+  if (!ok || !WritePatchBodyBlock(serialized.data(), serialized.length(), out))
     return PatchStatus::StreamError;
   return PatchStatus::Ok;
 }

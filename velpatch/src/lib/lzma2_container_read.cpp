@@ -23,7 +23,17 @@ bool Undisassemble(const ByteSink& payload, ByteSink& out) {
     return Fail("could not init dif_and_dis set");
   if (set.count() < 2)
     return Fail("dis_and_diff too small");
+  // The assembly is about as long as the result, whose length the diff names. Reserving it saves
+  // the copies of growing; a forged length is capped at what the payload could produce (assembly
+  // writes at most 12 bytes per payload byte: a 4-byte address and its 8-byte relocation entry
+  // for a 1-byte op and a 1-byte index).
   ByteSink assembly;
+  ByteSource diff_header = set.stream(set.count() - 1);
+  uint8_t method = 0;
+  uint32_t result_length = 0;
+  if (diff_header.ReadByte(&method) && diff_header.ReadVarUint32(&result_length) &&
+      result_length / 16 <= payload.length())
+    (void)assembly.Reserve(result_length);  // only a hint: growing works as well
   for (size_t i = 0; i + 1 < set.count(); ++i) {
     ByteSourceSet program_streams;
     ByteSource& stream = set.stream(i);
