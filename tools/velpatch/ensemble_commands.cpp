@@ -43,6 +43,7 @@ int RunApply(const Args& args) {
   ParsedArgs parsed;
   if (!ParseArgs("apply", args, {}, {}, 3, &parsed))
     return kExitUsage;
+  KeepFreedMemory();
   const std::string& old_path = parsed.positional[0];
   const std::string& patch_path = parsed.positional[1];
   const std::string& new_path = parsed.positional[2];

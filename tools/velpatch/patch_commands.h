@@ -19,6 +19,10 @@ int RunGen(const Args& args);
 // number and writes nothing.
 int RunApply(const Args& args);
 
+// Lets the allocator keep and reuse released memory: the unpacking commands run through a
+// series of large, short-lived buffers.
+void KeepFreedMemory();
+
 }  // namespace tool
 }  // namespace velpatch
 

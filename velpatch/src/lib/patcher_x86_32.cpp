@@ -11,28 +11,25 @@ namespace {
 
 // A nested set ends at its last non-empty stream, so an encoded program read back with
 // ReadNestedSet has eight streams, while DeserializeEncodedProgram wants all nine that
-// serialization defines (the ninth being empty). Copies the streams into a set of ten and, after
-// reading, advances the nested streams by what was read from the copies, so that unread bytes
-// still show as not consumed.
+// serialization defines (the ninth being empty). The program is read from a set of ten streams
+// that views the same bytes; afterwards the nested streams advance by what was read, so that
+// unread bytes still show as not consumed.
 PatchStatus ReadNestedProgram(ByteSourceSet& nested, std::unique_ptr<EncodedProgram>* program) {
-  ByteSinkSet copy;
-  for (size_t i = 0; i < nested.count(); ++i) {
-    ByteSource& stream = nested.stream(i);
-    if (!copy.stream(i).Write(stream.current(), stream.Remaining()))
-      return PatchStatus::ProgramReadFailed;
-  }
-  ByteSink buffer;
+  // A serialized set of ten empty streams.
+  static const uint8_t kTenEmpty[] = {0xEA, 0x9A, 0xCA, 0x09, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   ByteSourceSet widened;
-  if (!copy.SerializeTo(buffer) || !widened.Parse(buffer.data(), buffer.length()))
-    return PatchStatus::ProgramReadFailed;
+  if (!widened.Parse(kTenEmpty, sizeof(kTenEmpty)))
+    return PatchStatus::ProgramReadFailed;  // cannot happen
+  for (size_t i = 0; i < nested.count(); ++i) widened.stream(i) = nested.stream(i);
   EncodedProgram* raw = nullptr;
   const PatchStatus status = DeserializeEncodedProgram(widened, &raw);
   program->reset(raw);
   if (status != PatchStatus::Ok)
     return status;
   for (size_t i = 0; i < nested.count(); ++i) {
-    if (!nested.stream(i).Skip(widened.stream(i).Consumed()))
-      return PatchStatus::ProgramReadFailed;  // cannot happen: the copy was as long
+    ByteSource& stream = nested.stream(i);
+    if (!stream.Skip(static_cast<size_t>(widened.stream(i).current() - stream.current())))
+      return PatchStatus::ProgramReadFailed;  // cannot happen: both view the same bytes
   }
   return PatchStatus::Ok;
 }
