@@ -1,10 +1,11 @@
+#include "binarydiff.h"
+
+#include <gtest/gtest.h>
+
 #include <random>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
-#include "binarydiff.h"
 #include "capturelog.h"
 #include "lzmaioout.h"
 
@@ -30,7 +31,8 @@ Bytes Edited(const Bytes& old, unsigned seed) {
   for (size_t i = 0; i < edited.size() / 50; ++i) edited[rng() % edited.size()] ^= 0x10;
   const Bytes inserted = Random(300, seed + 1);
   edited.insert(edited.begin() + edited.size() / 3, inserted.begin(), inserted.end());
-  edited.erase(edited.begin() + 2 * edited.size() / 3, edited.begin() + 2 * edited.size() / 3 + 200);
+  edited.erase(edited.begin() + 2 * edited.size() / 3,
+               edited.begin() + 2 * edited.size() / 3 + 200);
   return edited;
 }
 
@@ -154,7 +156,8 @@ TEST(BinaryDiff, HeaderFormLayout) {
   Bytes diff;
   ASSERT_TRUE(Generate({}, {'a', 'b', 'c'}, &diff, true, DIFF_METHOD_RAW));
   // "VLDIFF10", Checksum32("abc") = 0xCADBBE3D as varint, method 0, new size 3.
-  const Bytes head = {'V', 'L', 'D', 'I', 'F', 'F', '1', '0', 0xBD, 0xFC, 0xEE, 0xD6, 0x0C, 0x00, 0x03};
+  const Bytes head = {'V',  'L',  'D',  'I',  'F',  'F',  '1', '0',
+                      0xBD, 0xFC, 0xEE, 0xD6, 0x0C, 0x00, 0x03};
   ASSERT_GE(diff.size(), head.size());
   EXPECT_EQ(Bytes(diff.begin(), diff.begin() + head.size()), head);
 }
@@ -242,8 +245,7 @@ TEST(BinaryDiff, RejectsMalformedDiffs) {
       {"wrong magic", true, bad_magic, "Corrupt patch header"},
       {"no checksum", true, {'V', 'L', 'D', 'I', 'F', 'F', '1', '0'}, "Could not read crc"},
       {"checksum mismatch", true, bad_crc, "crc mismatch"},
-      {"run lengths beyond the input", false,
-       Cut(RawDiff(1, {{1, 0, 0}}, {0}, {}), 1), nullptr},
+      {"run lengths beyond the input", false, Cut(RawDiff(1, {{1, 0, 0}}, {0}, {}), 1), nullptr},
       {"control run ends early", false, RawDiff(4, {{1, 0, 0}}, {0, 0, 0, 0}, {}),
        "Corrupt patch reading control"},
       {"negative copy", false, RawDiff(1, {{-1, 1, 0}}, {}, {'a'}), "Corrupt patch"},
@@ -257,14 +259,12 @@ TEST(BinaryDiff, RejectsMalformedDiffs) {
        nullptr},
       {"old position before the old data", false,
        RawDiff(4, {{0, 0, -2}, {4, 0, 0}}, {0, 0, 0, 0}, {}), nullptr},
-      {"seek that wraps around", false,
-       RawDiff(2, {{1, 0, 2147483647}, {1, 0, 0}}, {0, 0}, {}), nullptr},
+      {"seek that wraps around", false, RawDiff(2, {{1, 0, 2147483647}, {1, 0, 0}}, {0, 0}, {}),
+       nullptr},
       {"new size larger than the runs", false, RawDiff(0xFFFFFFFF, {{1, 0, 0}}, {0}, {}),
        "Corrupt patch"},
-      {"method 1 cut short", false, Cut(method1, 1),
-       "Error uncompressing data 6"},
-      {"method 2 cut short", false, Cut(method2, 1),
-       "Error uncompressing data 6"},
+      {"method 1 cut short", false, Cut(method1, 1), "Error uncompressing data 6"},
+      {"method 2 cut short", false, Cut(method2, 1), "Error uncompressing data 6"},
       {"method 2 body ends inside the lengths", false, Contents(short_body), nullptr},
   };
   for (const auto& c : cases) {

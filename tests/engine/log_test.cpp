@@ -1,10 +1,11 @@
-#include <regex>
-#include <string>
+#include "log.h"
 
 #include <gtest/gtest.h>
 
+#include <regex>
+#include <string>
+
 #include "capturelog.h"
-#include "log.h"
 
 namespace velpatch {
 namespace {
@@ -43,8 +44,12 @@ TEST_F(LogTest, LevelNames) {
   const struct {
     LogLevel level;
     const char* name;
-  } cases[] = {{LOG_CRITICAL, "CRITICAL"}, {LOG_ERROR, "ERROR"},  {LOG_WARNING, "WARNING"},
-               {LOG_DEBUG, "DEBUG"},       {LOG_INFO, "INFO"},    {LOG_DEVELOP, "DEVELOP"},
+  } cases[] = {{LOG_CRITICAL, "CRITICAL"},
+               {LOG_ERROR, "ERROR"},
+               {LOG_WARNING, "WARNING"},
+               {LOG_DEBUG, "DEBUG"},
+               {LOG_INFO, "INFO"},
+               {LOG_DEVELOP, "DEVELOP"},
                {static_cast<LogLevel>(9), "UNKNOWN"}};
   for (const auto& c : cases) EXPECT_STREQ(LogLevelName(c.level), c.name);
 }
@@ -144,8 +149,8 @@ TEST_F(LogTest, AssertionMessageForm) {
   EXPECT_TRUE(VLOG_CHECK(value == 2));
   ASSERT_EQ(log.entries.size(), 1u);
   EXPECT_EQ(log.entries[0].level, LOG_CRITICAL);
-  const std::string expected =
-      "|Assertion \"value == 1\" failed at " + std::string(__FILE__) + ":" + std::to_string(line) + "; ";
+  const std::string expected = "|Assertion \"value == 1\" failed at " + std::string(__FILE__) +
+                               ":" + std::to_string(line) + "; ";
   EXPECT_TRUE(log.Has(LOG_CRITICAL, expected)) << log.Dump();
 }
 

@@ -1,8 +1,8 @@
+#include <gtest/gtest.h>
+
 #include <random>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "capturelog.h"
 #include "lzmaioout.h"
@@ -18,7 +18,8 @@ Bytes Sample(size_t n, unsigned seed) {
   // Compressible but not trivial: runs of a small alphabet with random noise.
   std::mt19937 rng(seed);
   Bytes data(n);
-  for (size_t i = 0; i < n; ++i) data[i] = static_cast<uint8_t>((i / 7) % 13 + (rng() % 8 == 0 ? rng() : 0));
+  for (size_t i = 0; i < n; ++i)
+    data[i] = static_cast<uint8_t>((i / 7) % 13 + (rng() % 8 == 0 ? rng() : 0));
   return data;
 }
 
@@ -107,7 +108,8 @@ TEST(Lzma2Block, RejectedBlocks) {
       {"size one too large", with(1, static_cast<uint8_t>(valid[1] + 1)),
        "Error uncompressing data 1"},
       {"corrupt chunk header", with(header, 0x7F), "Error uncompressing data 1"},
-      {"size far beyond what the input can hold", {0x10, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F, 0x00},
+      {"size far beyond what the input can hold",
+       {0x10, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F, 0x00},
        "Error uncompressing data 6"},
   };
   for (const auto& c : cases) {

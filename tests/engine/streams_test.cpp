@@ -1,3 +1,6 @@
+#include "streams.h"
+
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -6,10 +9,7 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "capturelog.h"
-#include "streams.h"
 
 namespace velpatch {
 namespace {
@@ -203,7 +203,7 @@ TEST(ByteSink, FailureIsStickyUntilRelease) {
   ByteSink other;
   ASSERT_TRUE(other.WriteByte(5));
   EXPECT_FALSE(sink.Append(other));
-  EXPECT_EQ(other.length(), 1u);  // a failed append keeps the other sink's bytes
+  EXPECT_EQ(other.length(), 1u);     // a failed append keeps the other sink's bytes
   EXPECT_FALSE(other.Append(sink));  // appending a failed sink would silently lose data
 
   sink.Release();
@@ -243,7 +243,8 @@ TEST(Checksum32, KnownValues) {
       {"abc", 0xCADBBE3Du},
       {"123456789", 0xCBF43926u ^ 0xFFFFFFFFu},  // the CRC-32 check value, inverted
   };
-  for (const auto& c : cases) EXPECT_EQ(Checksum32(c.data.data(), c.data.size()), c.expected) << c.data;
+  for (const auto& c : cases)
+    EXPECT_EQ(Checksum32(c.data.data(), c.data.size()), c.expected) << c.data;
   EXPECT_EQ(Checksum32(nullptr, 0), 0xFFFFFFFFu);
 }
 
@@ -271,8 +272,8 @@ TEST(StreamSet, RoundTripWithLoweredCount) {
   ByteSink out;
   ASSERT_TRUE(out.WriteByte(0x55));  // serialization appends
   ASSERT_TRUE(set.SerializeTo(out));
-  EXPECT_EQ(Contents(out), Bytes({0x55, 0xEA, 0x9A, 0xCA, 0x09, 3, 5, 0, 2, 'h', 'e', 'l', 'l',
-                                  'o', 'x', 'y'}));
+  EXPECT_EQ(Contents(out),
+            Bytes({0x55, 0xEA, 0x9A, 0xCA, 0x09, 3, 5, 0, 2, 'h', 'e', 'l', 'l', 'o', 'x', 'y'}));
   EXPECT_EQ(set.stream(0).length(), 0u);  // released once copied
 
   ByteSourceSet parsed;
@@ -428,7 +429,8 @@ class FileTest : public ::testing::Test {
   size_t EntriesInDir() const {
     std::string listing = m_Dir + "/listing";
     // Counted by the shell to keep the test free of directory-walking code.
-    std::system(("ls -A '" + m_Dir + "' | grep -v '^listing$' | wc -l > '" + listing + "'").c_str());
+    std::system(
+        ("ls -A '" + m_Dir + "' | grep -v '^listing$' | wc -l > '" + listing + "'").c_str());
     return std::stoul(Get(listing));
   }
   std::string m_Dir;

@@ -1,4 +1,5 @@
 // The velpatch command line, run as a user would run it.
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -7,8 +8,6 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -32,8 +31,8 @@ class ToolTest : public ::testing::Test {
   bool Exists(const std::string& name) const { return access(Path(name).c_str(), F_OK) == 0; }
   // Runs the tool in the test directory; returns its exit code and keeps its stderr.
   int Run(const std::string& arguments) {
-    const std::string command = "cd '" + m_Dir + "' && '" VELPATCH_TOOL "' " + arguments +
-                                " >stdout.txt 2>stderr.txt";
+    const std::string command =
+        "cd '" + m_Dir + "' && '" VELPATCH_TOOL "' " + arguments + " >stdout.txt 2>stderr.txt";
     const int status = std::system(command.c_str());
     m_Stderr = Get("stderr.txt");
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -46,7 +45,8 @@ class ToolTest : public ::testing::Test {
 TEST_F(ToolTest, DiffAndApplyRoundTrip) {
   Put("old", std::string(5000, 'a') + "middle" + std::string(3000, 'b'));
   Put("new", std::string(4000, 'a') + "changed middle" + std::string(3500, 'b'));
-  for (const std::string options : {"", "--method 0", "--method=2 --header", "--header --method 1"}) {
+  for (const std::string options :
+       {"", "--method 0", "--method=2 --header", "--header --method 1"}) {
     const bool header = options.find("--header") != std::string::npos;
     ASSERT_EQ(Run("diff " + options + " old new patch"), 0) << options << m_Stderr;
     ASSERT_EQ(Run(std::string("apply-diff ") + (header ? "--header " : "") + "old patch result"), 0)

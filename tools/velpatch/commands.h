@@ -33,8 +33,8 @@ int RunApplyDiff(const Args& args);
 // ---- Shared helpers (common.cpp) ----
 
 struct ParsedArgs {
-  std::set<std::string> flags;                  // given flags, e.g. "--header"
-  std::map<std::string, std::string> options;   // given valued options, e.g. "--method" -> "1"
+  std::set<std::string> flags;                 // given flags, e.g. "--header"
+  std::map<std::string, std::string> options;  // given valued options, e.g. "--method" -> "1"
   std::vector<std::string> positional;
 };
 

@@ -95,8 +95,9 @@ bool InputFile::Open(const std::string& path) {
     return false;
   }
   if (S_ISREG(st.st_mode) && st.st_size == 0) return true;  // empty: nothing to map
-  Fail("cannot read " + path + (S_ISREG(st.st_mode) ? std::string(": ") + std::strerror(error)
-                                                      : std::string(": not a regular file")));
+  Fail("cannot read " + path +
+       (S_ISREG(st.st_mode) ? std::string(": ") + std::strerror(error)
+                            : std::string(": not a regular file")));
   return false;
 }
 

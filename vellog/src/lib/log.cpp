@@ -1,10 +1,9 @@
 #include "log.h"
 
-#include <cstdio>
-#include <exception>
-
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <boost/format.hpp>
+#include <cstdio>
+#include <exception>
 
 namespace velpatch {
 
@@ -52,12 +51,21 @@ struct SinkList {
   static void Add(LogBase* sink) {
     sink->m_Prev = tail();
     sink->m_Next = nullptr;
-    if (tail()) tail()->m_Next = sink; else head() = sink;
+    if (tail())
+      tail()->m_Next = sink;
+    else
+      head() = sink;
     tail() = sink;
   }
   static void Remove(LogBase* sink) {
-    if (sink->m_Prev) sink->m_Prev->m_Next = sink->m_Next; else head() = sink->m_Next;
-    if (sink->m_Next) sink->m_Next->m_Prev = sink->m_Prev; else tail() = sink->m_Prev;
+    if (sink->m_Prev)
+      sink->m_Prev->m_Next = sink->m_Next;
+    else
+      head() = sink->m_Next;
+    if (sink->m_Next)
+      sink->m_Next->m_Prev = sink->m_Prev;
+    else
+      tail() = sink->m_Prev;
     sink->m_Prev = sink->m_Next = nullptr;
   }
   static LogBase* Next(LogBase* sink) { return sink->m_Next; }
@@ -68,12 +76,18 @@ LogBase::~LogBase() { SinkList::Remove(this); }
 
 const char* LogLevelName(LogLevel level) {
   switch (level) {
-    case LOG_CRITICAL: return "CRITICAL";
-    case LOG_ERROR: return "ERROR";
-    case LOG_WARNING: return "WARNING";
-    case LOG_DEBUG: return "DEBUG";
-    case LOG_INFO: return "INFO";
-    case LOG_DEVELOP: return "DEVELOP";
+    case LOG_CRITICAL:
+      return "CRITICAL";
+    case LOG_ERROR:
+      return "ERROR";
+    case LOG_WARNING:
+      return "WARNING";
+    case LOG_DEBUG:
+      return "DEBUG";
+    case LOG_INFO:
+      return "INFO";
+    case LOG_DEVELOP:
+      return "DEVELOP";
   }
   return "UNKNOWN";
 }
@@ -88,9 +102,12 @@ std::string LogTimestamp() {
   const boost::posix_time::ptime now =
       s_LocalTime ? microsec_clock::local_time() : microsec_clock::universal_time();
   switch (s_TimestampStyle) {
-    case 1: return boost::posix_time::to_simple_string(now);
-    case 2: return boost::posix_time::to_iso_string(now);
-    default: return Style0(boost::posix_time::to_iso_string(now));
+    case 1:
+      return boost::posix_time::to_simple_string(now);
+    case 2:
+      return boost::posix_time::to_iso_string(now);
+    default:
+      return Style0(boost::posix_time::to_iso_string(now));
   }
 }
 

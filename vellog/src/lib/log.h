@@ -41,8 +41,7 @@ class LogBase {
   virtual void Flush() {}
   // Receives every line that passes the threshold.
   virtual void Write(const std::string& line, LogLevel level, const std::string& channel,
-                     uint64_t id, const std::string& timestamp,
-                     const std::string& level_name) = 0;
+                     uint64_t id, const std::string& timestamp, const std::string& level_name) = 0;
 
  private:
   friend struct SinkList;
@@ -58,8 +57,8 @@ using CriticalHandler = void (*)(const std::string& line, const std::string& cha
 void Log(const std::string& message, LogLevel level, const std::string& channel = std::string(),
          uint64_t id = 0);
 
-void SetLogLevel(LogLevel level);    // threshold, initially LOG_DEVELOP (everything passes)
-void SetLogLocalTime(int flag);      // 0 (initial): UTC; otherwise local time
+void SetLogLevel(LogLevel level);      // threshold, initially LOG_DEVELOP (everything passes)
+void SetLogLocalTime(int flag);        // 0 (initial): UTC; otherwise local time
 void SetLogTimestampStyle(int style);  // 0 (initial), 1 (simple) or 2 (ISO basic)
 void SetCriticalHandler(CriticalHandler handler);  // nullptr removes it
 
@@ -67,7 +66,7 @@ void SetCriticalHandler(CriticalHandler handler);  // nullptr removes it
 std::string LogTimestamp();
 
 // Logs a failed internal assertion at CRITICAL level:
-//   Assertion "expr" failed at file:line; 
+//   Assertion "expr" failed at file:line;
 void LogAssertionFailure(const char* expression, const char* file, int line);
 
 }  // namespace velpatch

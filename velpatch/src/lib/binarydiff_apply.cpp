@@ -59,7 +59,8 @@ bool Replay(const ByteSource& old, Runs& runs, uint32_t new_size, ByteSink& out)
     const uint8_t* delta = runs.diff.current();
     const uint8_t* source = old_data + old_pos;
     for (int32_t i = 0; i < x; ++i) target[i] = static_cast<uint8_t>(delta[i] + source[i]);
-    if (!out.Commit(static_cast<size_t>(x)) || !runs.diff.Skip(static_cast<size_t>(x))) return false;
+    if (!out.Commit(static_cast<size_t>(x)) || !runs.diff.Skip(static_cast<size_t>(x)))
+      return false;
     produced += static_cast<uint64_t>(x);
 
     if (static_cast<uint64_t>(y) > new_size - produced) {

@@ -36,7 +36,10 @@ class Generator {
  public:
   Generator(const uint8_t* old_data, int64_t old_size, const uint8_t* new_data, int64_t new_size,
             const SuffixArray& suffixes)
-      : m_Old(old_data), m_OldSize(old_size), m_New(new_data), m_NewSize(new_size),
+      : m_Old(old_data),
+        m_OldSize(old_size),
+        m_New(new_data),
+        m_NewSize(new_size),
         m_Suffixes(suffixes) {}
 
   bool Run(Runs* runs);
@@ -81,17 +84,21 @@ int64_t Generator::Search(int64_t scan, int64_t* pos) const {
     int order;
     if (n >= 4) {
       const uint32_t prefix = m_Suffixes.prefix(static_cast<size_t>(middle));
-      order = prefix != target_prefix ? (prefix < target_prefix ? -1 : 1)
-                                      : std::memcmp(m_Old + at + 4, target + 4, static_cast<size_t>(n - 4));
+      order = prefix != target_prefix
+                  ? (prefix < target_prefix ? -1 : 1)
+                  : std::memcmp(m_Old + at + 4, target + 4, static_cast<size_t>(n - 4));
     } else {
       order = std::memcmp(m_Old + at, target, static_cast<size_t>(n));
     }
-    if (order < 0) start = middle;
-    else end = middle;
+    if (order < 0)
+      start = middle;
+    else
+      end = middle;
   }
   const int64_t at_start = m_Suffixes.position(static_cast<size_t>(start));
   const int64_t at_end = m_Suffixes.position(static_cast<size_t>(end));
-  const int64_t len_start = CommonPrefix(m_Old + at_start, m_OldSize - at_start, target, target_size);
+  const int64_t len_start =
+      CommonPrefix(m_Old + at_start, m_OldSize - at_start, target, target_size);
   const int64_t len_end = CommonPrefix(m_Old + at_end, m_OldSize - at_end, target, target_size);
   if (len_start > len_end) {
     *pos = at_start;
@@ -201,8 +208,8 @@ bool CompressRunsSeparately(Runs* runs, ByteSink& out) {
   } catch (...) {  // no thread to be had: do it here
     code_small_runs();
   }
-  const bool diff_ok = WriteLzma2BlockInPieces(runs->diff.data(), runs->diff.length(),
-                                               CodingThreads(), diff_block);
+  const bool diff_ok =
+      WriteLzma2BlockInPieces(runs->diff.data(), runs->diff.length(), CodingThreads(), diff_block);
   if (worker.joinable()) worker.join();
   return small_ok && diff_ok && out.Append(control_block) && out.Append(diff_block) &&
          out.Append(extra_block);

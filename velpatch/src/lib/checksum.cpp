@@ -1,8 +1,8 @@
 #include "checksum.h"
 
-#include <algorithm>
-
 #include <zlib.h>
+
+#include <algorithm>
 
 namespace velpatch {
 

@@ -1,4 +1,6 @@
-// LZMA2 blocks on liblzma's raw LZMA2 coder (no .xz container around it).
+// LZMA2 blocks on liblzma's raw LZMA2 coder (no .xz container around it). A raw LZMA2 stream
+// is the same bytes whichever coder wrote it, so blocks from other LZMA2 encoders read here and
+// ours read elsewhere; liblzma is the coder the system provides as a maintained library.
 #include "lzmaioout.h"
 
 #include <lzma.h>
@@ -39,13 +41,16 @@ void LogReadError(int result) {
 int MapDecodeResult(lzma_ret ret, const lzma_stream& stream) {
   switch (ret) {
     case LZMA_MEM_ERROR:
-    case LZMA_MEMLIMIT_ERROR: return LZMA2_ERROR_MEM;
-    case LZMA_OPTIONS_ERROR: return LZMA2_ERROR_UNSUPPORTED;
+    case LZMA_MEMLIMIT_ERROR:
+      return LZMA2_ERROR_MEM;
+    case LZMA_OPTIONS_ERROR:
+      return LZMA2_ERROR_UNSUPPORTED;
     case LZMA_BUF_ERROR:
       // No progress possible: out of input means truncation, out of room means the stream
       // holds more than its size field says.
       return stream.avail_in == 0 ? LZMA2_ERROR_INPUT_EOF : LZMA2_ERROR_DATA;
-    default: return LZMA2_ERROR_DATA;
+    default:
+      return LZMA2_ERROR_DATA;
   }
 }
 
@@ -79,8 +84,8 @@ bool ReadLzma2Block(ByteSource& in, ByteSink& out) {
   // No match can reach further back than the data decoded so far, so a dictionary as large as
   // the unpacked size decodes any valid stream; the header's larger one would only cost memory.
   lzma_options_lzma options{};
-  options.dict_size = std::max<uint32_t>(std::min(DictionarySize(property), unpacked),
-                                         LZMA_DICT_SIZE_MIN);
+  options.dict_size =
+      std::max<uint32_t>(std::min(DictionarySize(property), unpacked), LZMA_DICT_SIZE_MIN);
   const lzma_filter filters[2] = {{LZMA_FILTER_LZMA2, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
   lzma_stream stream = LZMA_STREAM_INIT;
   lzma_ret ret = lzma_raw_decoder(&stream, filters);

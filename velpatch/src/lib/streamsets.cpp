@@ -115,7 +115,8 @@ bool ByteSinkSet::WriteNestedSet(ByteSinkSet& nested) {
     if (nested.m_Streams[i].length() > 0) count = i + 1;
   }
   bool ok = m_Streams[0].WriteVarSize(count);
-  for (size_t i = 0; ok && i < count; ++i) ok = m_Streams[0].WriteVarSize(nested.m_Streams[i].length());
+  for (size_t i = 0; ok && i < count; ++i)
+    ok = m_Streams[0].WriteVarSize(nested.m_Streams[i].length());
   for (size_t i = 0; ok && i < count; ++i) ok = m_Streams[i].Append(nested.m_Streams[i]);
   return ok;
 }

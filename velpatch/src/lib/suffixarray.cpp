@@ -18,7 +18,7 @@ uint32_t SuffixArray::Prefix(const uint8_t* text, size_t length) {
 bool SuffixArray::Build(const uint8_t* text, size_t length) {
   m_Entries.reset();
   m_Size = 0;
-  if (length > static_cast<size_t>(std::numeric_limits<int32_t>::max()) - 2) {
+  if (length > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
     Log("suffix array: text too large", LOG_ERROR);
     return false;
   }
