@@ -7,7 +7,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$top"
-cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DVLR_BUILD_UPDATER=OFF >/dev/null
+cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build-bench --target velpatch_tool -j 2 >/dev/null
 python3 bench/roundtrip_real_elf.py --velpatch build-bench/bin/velpatch \
   --report build-bench/roundtrip_real_elf.txt "$@"

@@ -19,7 +19,9 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-mkdir -p "$work/www" "$work/tmp" "$work/home" "$work/config" "$work/xdg"
+mkdir -p "$work/www" "$work/tmp" "$work/home" "$work/config" "$work/xdg" "$work/install"
+# The updater writes its session record next to itself: run an installed copy.
+cp -r build/bin/. "$work/install/"
 chmod 700 "$work/xdg"
 
 # The version service's answer: one Versions message, written here in protobuf text form.
@@ -45,7 +47,7 @@ done
 echo "Version service: http://127.0.0.1:$port/vlr-client-2"
 TMPDIR="$work/tmp" HOME="$work/home" VLR_CONFIG_DIR="$work/config" XDG_RUNTIME_DIR="$work/xdg" \
   QT_QPA_PLATFORM=offscreen VLR_VERSION_URL="http://127.0.0.1:$port/vlr-client-2" \
-  build/bin/update &
+  "$work/install/update" &
 update_pid=$!
 
 log=""

@@ -201,6 +201,22 @@ TEST(DisassemblerElf64X64, ReferencesInUnloadedSectionsDoNotLandOnCode) {
   ExpectIdenticalRoundTrip(image.bytes);
 }
 
+// Sections that overlap would be scanned and emitted again for every copy: a table of many
+// sections over the same bytes must not multiply the work and the output.
+TEST(DisassemblerElf, OverlappingSectionsFailDisassembly) {
+  ElfImage image(true, 62);
+  image.SetSection(2, 7, 1, ElfImage::kText + 0x10, 0x40, 0);  // inside .text
+  DisassemblerElf64X64 disassembler(image.bytes.data(), image.bytes.size());
+  ASSERT_TRUE(disassembler.CheckHeader());
+  InstructionProgram program(ExecutableKind::ELF_64_X64);
+  EXPECT_FALSE(disassembler.EmitProgram(program));
+  EXPECT_STREQ(disassembler.failure_reason(), "Overlapping sections");
+
+  ElfImage empty(true, 62);
+  empty.SetSection(2, 7, 1, ElfImage::kText + 0x10, 0, 0);  // empty: harmless
+  ExpectIdenticalRoundTrip(empty.bytes);
+}
+
 // R_386_RELATIVE entries at the start of the REL section that list exactly the absolute
 // references are replaced by a table instruction; the rest of the section stays bytes.
 TEST(DisassemblerElf32X86, RelativeRelocationsBecomeATable) {
@@ -314,6 +330,28 @@ TEST(DisassemblerWin32X86, BaseRelocationsBecomeAbsoluteReferences) {
   EXPECT_EQ(CountKind(*program, InstructionKind::Rel32), 1u);
   EXPECT_EQ(program->abs32_labels().count(0x1050), 1u);
   ExpectIdenticalRoundTrip(image.bytes);
+}
+
+// A directory that the rebuilt table would not reproduce stays bytes; its references are
+// still labelled.
+TEST(DisassemblerWin32X86, UnusualRelocationDirectoriesStayBytes) {
+  const struct {
+    const char* what;
+    std::vector<uint16_t> entries;
+    uint32_t directory_size;
+  } cases[] = {
+      {"extra padding entries", {0x3010, 0, 0, 0}, 16},
+      {"directory of one block header", {0x3010, 0}, 8},
+  };
+  for (const auto& c : cases) {
+    PeImage image(false, c.entries);
+    image.SetDirectory(5, PeImage::kRelocRva, c.directory_size);
+    image.Put32(PeImage::kText + 0x10, 0x401050);
+    auto program = Parse(image.bytes);
+    ASSERT_TRUE(program);
+    EXPECT_EQ(CountKind(*program, InstructionKind::PeRelocs), 0u) << c.what;
+    ExpectIdenticalRoundTrip(image.bytes);
+  }
 }
 
 TEST(DisassemblerWin32X64, Dir64RelocationsUseTheLowFourBytes) {

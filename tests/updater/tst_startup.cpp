@@ -69,6 +69,13 @@ void TestStartup::cleanup()
         delete process;
     }
     m_Processes.clear();
+    // A run that got as far as the engine recorded its session next to the program (and, when
+    // killed while writing it, left the lock file of the write).
+    for (const char *program : {UPDATE_BINARY, HARNESS_BINARY}) {
+        const QDir dir = QFileInfo(QString::fromUtf8(program)).absoluteDir();
+        QFile::remove(dir.filePath(QStringLiteral("update.ini")));
+        QFile::remove(dir.filePath(QStringLiteral("update.ini.lock")));
+    }
     delete m_Service;
     m_Service = nullptr;
 }

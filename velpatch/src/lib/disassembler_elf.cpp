@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 #include "byte_reader.h"
 #include "instruction_program.h"
@@ -206,6 +207,31 @@ void DisassemblerElf::ReadRelocation(const Section& section, uint64_t i, uint64_
 
 bool DisassemblerElf::FindAbs32() {
   m_Abs32Rvas.clear();
+  // File ranges of the program-bits and REL sections, sorted and merged, for a logarithmic
+  // "does this offset lie in one of them" per relocation entry.
+  std::vector<std::pair<uint64_t, uint64_t>> ranges;
+  if (!NoThrowAlloc([&] {
+        for (const Section& s : m_Sections) {
+          if ((s.type == SHT_PROGBITS || s.type == SHT_REL) && s.size > 0)
+            ranges.emplace_back(s.offset, s.offset + s.size);
+        }
+      }))
+    return false;
+  std::sort(ranges.begin(), ranges.end());
+  size_t merged = 0;
+  for (const auto& range : ranges) {
+    if (merged > 0 && range.first <= ranges[merged - 1].second)
+      ranges[merged - 1].second = std::max(ranges[merged - 1].second, range.second);
+    else
+      ranges[merged++] = range;
+  }
+  ranges.resize(merged);
+  auto in_ranges = [&ranges](uint64_t offset) {
+    auto it = std::upper_bound(ranges.begin(), ranges.end(),
+                               std::make_pair(offset, UINT64_MAX));
+    return it != ranges.begin() && offset < (it - 1)->second;
+  };
+
   for (const Section& section : m_Sections) {
     if (section.type != SHT_REL)
       continue;
@@ -216,14 +242,10 @@ bool DisassemblerElf::FindAbs32() {
       uint32_t rva = 0;
       uint64_t offset = 0;
       ReadRelocation(section, i, &r_offset, &r_info);
-      if (!RelToRva(r_offset, r_info, &rva) || !RvaToFileOffset(rva, &offset))
+      if (!RelToRva(r_offset, r_info, &rva) || !RvaToFileOffset(rva, &offset) ||
+          !in_ranges(offset))
         continue;
-      const bool in_code_or_relocs = std::any_of(
-          m_Sections.begin(), m_Sections.end(), [offset](const Section& s) {
-            return (s.type == SHT_PROGBITS || s.type == SHT_REL) && offset >= s.offset &&
-                   offset - s.offset < s.size;
-          });
-      if (in_code_or_relocs && !NoThrowAlloc([&] { m_Abs32Rvas.push_back(rva); }))
+      if (!NoThrowAlloc([&] { m_Abs32Rvas.push_back(rva); }))
         return false;
     }
   }
@@ -235,6 +257,8 @@ bool DisassemblerElf::EmitProgram(InstructionProgram& program) {
   if (!header_ok())
     return false;
   program.set_image_base(0);
+  if (!CheckSectionLayout())
+    return false;
   if (!FindAbs32())
     return Bad("Out of memory");
 
@@ -265,6 +289,23 @@ bool DisassemblerElf::EmitProgram(InstructionProgram& program) {
   return true;
 }
 
+// The walk emits program-bits and REL sections in table order; one that starts before the end
+// of what is already emitted would be emitted (and scanned) twice, which a crafted table could
+// repeat until the output is many times the input. Linkers never produce that.
+bool DisassemblerElf::CheckSectionLayout() {
+  uint64_t cursor = 0;
+  for (const Section& section : m_Sections) {
+    if (cursor < section.offset && section.offset <= length())
+      cursor = section.offset;
+    if ((section.type != SHT_PROGBITS && section.type != SHT_REL) || section.size == 0)
+      continue;
+    if (section.offset < cursor)
+      return Bad("Overlapping sections");
+    cursor = section.offset + section.size;
+  }
+  return true;
+}
+
 bool DisassemblerElf::WalkSections(InstructionProgram& program) {
   uint64_t cursor = 0;
   for (const Section& section : m_Sections) {
@@ -274,6 +315,9 @@ bool DisassemblerElf::WalkSections(InstructionProgram& program) {
       cursor = section.offset;
     }
     const uint64_t end = section.offset + section.size;
+    const bool walked = section.type == SHT_PROGBITS || section.type == SHT_REL;
+    if (walked && section.offset < cursor)
+      continue;  // empty (CheckSectionLayout): nothing to emit, and the cursor must not go back
     switch (section.type) {
       case SHT_PROGBITS:
         if (!EmitSection(section, program))

@@ -88,6 +88,7 @@ class DisassemblerElf : public Disassembler {
 
  private:
   bool ParseTables(uint64_t shoff, size_t shnum, uint64_t phoff, size_t phnum);
+  bool CheckSectionLayout();
   bool FindAbs32();
   bool EmitSection(const Section& section, InstructionProgram& program);
   bool WalkSections(InstructionProgram& program);

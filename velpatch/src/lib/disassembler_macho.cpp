@@ -86,6 +86,18 @@ bool DisassemblerMacho::CheckHeader() {
                    [](const CodeSection& a, const CodeSection& b) {
                      return a.file_offset < b.file_offset;
                    });
+  // A section overlapping the one before it is left to go out as bytes: scanning and emitting
+  // the same bytes again and again is what a crafted command list would ask for.
+  uint64_t covered = 0;
+  auto overlapping = [&covered](const CodeSection& s) {
+    if (s.file_offset < covered)
+      return true;
+    covered = uint64_t(s.file_offset) + s.size;
+    return false;
+  };
+  m_CodeSections.erase(
+      std::remove_if(m_CodeSections.begin(), m_CodeSections.end(), overlapping),
+      m_CodeSections.end());
   ReduceLength(static_cast<size_t>(m_FileEnd));
   return Good();
 }
@@ -101,13 +113,16 @@ bool DisassemblerMacho::ParseSegment(const uint8_t* c, uint32_t command_size, bo
   if (command_size < header_size)
     return Bad(is64 ? "bad LC_SEGMENT_64" : "bad LC_SEGMENT");
   const uint32_t section_count = LoadU32(c + (is64 ? 64 : 48));
-  if (section_count == 0)
-    return true;
-
   const uint64_t address = is64 ? LoadU64(c + 24) : LoadU32(c + 24);
   const uint64_t memory_size = is64 ? LoadU64(c + 32) : LoadU32(c + 28);
   const uint64_t file_offset = is64 ? LoadU64(c + 40) : LoadU32(c + 32);
   const uint64_t file_size = is64 ? LoadU64(c + 48) : LoadU32(c + 36);
+  if (section_count == 0) {
+    // Not checked or used further, but it is part of the image (__LINKEDIT ends the file).
+    if (InRange(file_offset, file_size, length()))
+      m_FileEnd = std::max(m_FileEnd, file_offset + file_size);
+    return true;
+  }
   if (!Fits32(address) || !Fits32(memory_size) || !Fits32(file_offset) || !Fits32(file_size))
     return Bad("overflow");
   if (!InRange(file_offset, file_size, length()))
@@ -190,7 +205,7 @@ bool DisassemblerMacho::EmitProgram(InstructionProgram& program) {
   uint64_t cursor = 0;
   for (const CodeSection& section : m_CodeSections) {
     const uint64_t end = uint64_t(section.file_offset) + section.size;
-    // A section overlapping the previous one, or lying beyond the image, goes out as bytes.
+    // A section lying beyond the image goes out as bytes (up to the image's end).
     if (section.file_offset < cursor || end > length())
       continue;
     if (!program.EmitBytes(start() + cursor, section.file_offset - cursor))

@@ -8,6 +8,8 @@
 #include "labels.h"
 #include "log.h"
 #include "nothrow.h"
+#include "relocation_tables.h"
+#include "streams.h"
 #include "x86_rel32.h"
 
 namespace velpatch {
@@ -245,7 +247,8 @@ bool DisassemblerWin32::EmitProgram(InstructionProgram& program) {
   }
   std::sort(m_Rel32Rvas.begin(), m_Rel32Rvas.end());
 
-  m_RelocsEmitted = false;
+  m_RelocsInstruction = kNoRelocs;
+  m_EmittedAbs32.clear();
   uint64_t cursor = 0;
   for (const Section& s : m_FileOrder) {
     if (cursor < s.raw_offset && !program.EmitBytes(start() + cursor, s.raw_offset - cursor))
@@ -256,7 +259,33 @@ bool DisassemblerWin32::EmitProgram(InstructionProgram& program) {
   }
   if (cursor < length() && !program.EmitBytes(start() + cursor, length() - cursor))
     return Bad("Out of memory");
+  if (!KeepRelocsOnlyIfRebuilt(program))
+    return false;
   AssignLabelIndexes(program);
+  return true;
+}
+
+// Assembly rebuilds the relocation table from the absolute references it writes. When that
+// would not give the directory's bytes back (a directory of unusual layout, or references the
+// walk could not place), the directory stays plain bytes so that nothing is lost or altered.
+bool DisassemblerWin32::KeepRelocsOnlyIfRebuilt(InstructionProgram& program) {
+  if (m_RelocsInstruction == kNoRelocs)
+    return true;
+  const uint32_t size = m_Directories[kBaseReloc].size;
+  std::vector<uint32_t> positions;
+  ByteSink rebuilt;
+  if (!NoThrowAlloc([&] { positions = m_EmittedAbs32; }))
+    return Bad("Out of memory");
+  SortAllButLast(positions);
+  const bool same = WritePeRelocationTable(positions, reloc_type(), rebuilt) &&
+                    rebuilt.length() == size &&
+                    (size == 0 || std::memcmp(rebuilt.data(), m_RelocsBytes, size) == 0);
+  if (same)
+    return true;
+  Instruction& insn = program.instructions()[m_RelocsInstruction];
+  insn.kind = InstructionKind::Bytes;
+  insn.bytes = m_RelocsBytes;
+  insn.value = size;
   return true;
 }
 
@@ -277,13 +306,15 @@ bool DisassemblerWin32::EmitSection(const Section& s, InstructionProgram& progra
     while (next_rel != m_Rel32Rvas.end() && *next_rel < rva)
       ++next_rel;
     bool ok = true;
-    if (!m_RelocsEmitted && rva == relocs.rva && relocs.size <= left) {
+    if (m_RelocsInstruction == kNoRelocs && rva == relocs.rva && relocs.size <= left) {
       // The table is rebuilt on assembly, so its bytes are not emitted.
-      m_RelocsEmitted = true;
+      m_RelocsInstruction = program.instructions().size();
+      m_RelocsBytes = bytes + p;
       ok = program.EmitPeRelocs();
       p += relocs.size;
     } else if (next_abs != m_Abs32Rvas.end() && *next_abs == rva && left >= 4) {
-      ok = program.EmitAbs32(LoadU32(bytes + p) - base);
+      ok = program.EmitAbs32(LoadU32(bytes + p) - base) &&
+           NoThrowAlloc([&] { m_EmittedAbs32.push_back(rva); });
       p += 4;
     } else if (next_rel != m_Rel32Rvas.end() && *next_rel == rva && left >= 4) {
       ok = program.EmitRel32(rva + LoadU32(bytes + p) + 4);
@@ -299,7 +330,7 @@ bool DisassemblerWin32::EmitSection(const Section& s, InstructionProgram& progra
         limit(*next_abs);
       if (next_rel != m_Rel32Rvas.end())
         limit(*next_rel);
-      if (!m_RelocsEmitted)
+      if (m_RelocsInstruction == kNoRelocs)
         limit(relocs.rva);
       ok = program.EmitBytes(bytes + p, stop - p);
       p = stop;

@@ -43,6 +43,7 @@ class DisassemblerWin32 : public Disassembler {
   bool ParseRelocs();
   bool FindRel32(const Section& text);
   bool EmitSection(const Section& section, InstructionProgram& program);
+  bool KeepRelocsOnlyIfRebuilt(InstructionProgram& program);
   uint32_t reloc_type() const { return m_Pe32Plus ? 10 : 3; }
 
   const bool m_Pe32Plus;  // the format this class takes
@@ -53,7 +54,12 @@ class DisassemblerWin32 : public Disassembler {
   std::vector<Section> m_FileOrder;       // sections with raw data, by file offset, no overlaps
   std::vector<uint32_t> m_Abs32Rvas;      // ascending
   std::vector<uint32_t> m_Rel32Rvas;      // ascending
-  bool m_RelocsEmitted = false;           // the walk has placed the relocation table
+  // Where the walk placed the relocation table: the PeRelocs instruction's index in the
+  // program (kNoRelocs when not placed) and the directory bytes it stands for.
+  static constexpr size_t kNoRelocs = static_cast<size_t>(-1);
+  size_t m_RelocsInstruction = kNoRelocs;
+  const uint8_t* m_RelocsBytes = nullptr;
+  std::vector<uint32_t> m_EmittedAbs32;   // RVA of every Abs32 emitted, in order
 };
 
 class DisassemblerWin32X86 : public DisassemblerWin32 {
