@@ -64,11 +64,16 @@ const RoundTripCase kRoundTrips[] = {
     {"macho32", [] { return Engine2Fixture("macho32"); }, 2, 1},
     {"macho64", [] { return Engine2Fixture("macho64"); }, 2, 1},
     {"universal_two_slices",
-     [] { return Universal({Engine2Fixture("macho32"), Engine2Fixture("macho64")}); }, 2, 2},
+     [] {
+       return Universal({Engine2Fixture("macho32"), Engine2Fixture("macho64")});
+     },
+     2, 2},
     // A trailing non-executable slice is skipped; the other two are kept.
     {"universal_with_data_slice",
-     [] { return Universal({Engine2Fixture("macho64"), Text(), Engine2Fixture("macho32")}); }, 2,
-     2},
+     [] {
+       return Universal({Engine2Fixture("macho64"), Text(), Engine2Fixture("macho32")});
+     },
+     2, 2},
     {"text", Text, 1, 0},
     {"one_byte", [] { return Bytes{0x42}; }, 1, 0},
 };
@@ -201,11 +206,13 @@ TEST_F(ContainerFiles, RejectionsLeaveTheOutputAlone) {
        "could not init dif_and_dis set"},
       {"one stream", MakeContainer(kContainerMagic, crc, 2, Serialize(one_stream)),
        "dis_and_diff too small"},
-      {"program not a stream set", MakeContainer(kContainerMagic, crc, 2, Serialize(garbage_program)),
+      {"program not a stream set",
+       MakeContainer(kContainerMagic, crc, 2, Serialize(garbage_program)),
        "could not init program_source set"},
       {"program unreadable", MakeContainer(kContainerMagic, crc, 2, Serialize(unreadable)),
        "could not read encoded program"},
-      {"program does not assemble", MakeContainer(kContainerMagic, crc, 2, Serialize(unassemblable)),
+      {"program does not assemble",
+       MakeContainer(kContainerMagic, crc, 2, Serialize(unassemblable)),
        "could not assemble program"},
   };
   for (const auto& c : cases) {

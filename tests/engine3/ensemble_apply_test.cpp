@@ -51,7 +51,8 @@ void TransformedElement(const Bytes& file, ByteSinkSet& streams) {
 // A patch put together from its fields. The defaults give a valid patch from `old_file` to
 // `new_file` without transformations.
 struct PatchParts {
-  PatchParts(const Bytes& old_data, const Bytes& new_data) : old_file(old_data), new_file(new_data) {}
+  PatchParts(const Bytes& old_data, const Bytes& new_data)
+      : old_file(old_data), new_file(new_data) {}
 
   Bytes old_file, new_file;
   uint32_t magic = kEnsemblePatchMagic;
@@ -60,12 +61,12 @@ struct PatchParts {
   int64_t target_checksum = -1;
   uint32_t final_input_size = 0;
   bool header_ends_after_version = false;
-  Bytes parameters = {0};  // stream 0
-  Bytes predicted, corrected;      // stream 1 is the diff between them; empty: T = 0 sets
+  Bytes parameters = {0};                  // stream 0
+  Bytes predicted, corrected;              // stream 1 is the diff between them; empty: T = 0 sets
   Bytes transformed_old, transformed_new;  // stream 2 likewise
-  Bytes reformed;                  // old data of stream 3; empty: the old file
+  Bytes reformed;                          // old data of stream 3; empty: the old file
   size_t stream_count = 4;
-  Bytes body_override;             // replaces the body when not empty
+  Bytes body_override;  // replaces the body when not empty
   bool truncate_body = false;
   bool corrupt_final_diff = false;  // stream 3 names compression method 3
 
@@ -84,11 +85,13 @@ struct PatchParts {
       const Bytes empty = EmptyNested(0);
       ByteSinkSet set;
       set.set_count(stream_count);
-      const Bytes s1 = Diff(predicted.empty() ? empty : predicted,
-                            corrected.empty() ? (predicted.empty() ? empty : predicted) : corrected);
-      const Bytes s2 = Diff(transformed_old.empty() ? empty : transformed_old,
-                            transformed_new.empty() ? (transformed_old.empty() ? empty : transformed_old)
-                                                    : transformed_new);
+      const Bytes s1 =
+          Diff(predicted.empty() ? empty : predicted,
+               corrected.empty() ? (predicted.empty() ? empty : predicted) : corrected);
+      const Bytes s2 =
+          Diff(transformed_old.empty() ? empty : transformed_old,
+               transformed_new.empty() ? (transformed_old.empty() ? empty : transformed_old)
+                                       : transformed_new);
       const Bytes s3 =
           corrupt_final_diff ? Bytes{3} : Diff(reformed.empty() ? old_file : reformed, new_file);
       const Bytes* streams[] = {&parameters, &s1, &s2, &s3};
@@ -179,17 +182,43 @@ TEST(EnsembleApply, EveryStatus) {
       {"result differs from the target checksum", [](PatchParts& p) { p.target_checksum = 1; },
        PatchStatus::ChecksumMismatch},
       {"body cut short", [](PatchParts& p) { p.truncate_body = true; }, PatchStatus::StreamError},
-      {"body not a stream set", [](PatchParts& p) { p.body_override = {1, 2, 3}; },
+      {"body not a stream set",
+       [](PatchParts& p) {
+         p.body_override = {1, 2, 3};
+       },
        PatchStatus::BadHeader},
       {"three streams", [](PatchParts& p) { p.stream_count = 3; }, PatchStatus::BadHeader},
       {"no T", [](PatchParts& p) { p.parameters = {}; }, PatchStatus::BadHeader},
-      {"kind 0", [](PatchParts& p) { p.parameters = {1, 0, 0, 0}; }, PatchStatus::BadHeader},
-      {"kind 8", [](PatchParts& p) { p.parameters = {1, 8, 0, 0}; }, PatchStatus::BadHeader},
-      {"kinds missing", [](PatchParts& p) { p.parameters = {2, 5}; }, PatchStatus::BadHeader},
-      {"extra byte after T = 0", [](PatchParts& p) { p.parameters = {0, 0}; }, PatchStatus::BadHeader},
+      {"kind 0",
+       [](PatchParts& p) {
+         p.parameters = {1, 0, 0, 0};
+       },
+       PatchStatus::BadHeader},
+      {"kind 8",
+       [](PatchParts& p) {
+         p.parameters = {1, 8, 0, 0};
+       },
+       PatchStatus::BadHeader},
+      {"kinds missing",
+       [](PatchParts& p) {
+         p.parameters = {2, 5};
+       },
+       PatchStatus::BadHeader},
+      {"extra byte after T = 0",
+       [](PatchParts& p) {
+         p.parameters = {0, 0};
+       },
+       PatchStatus::BadHeader},
       {"extra byte after the parameters",
-       [](PatchParts& p) { OneElement(p); p.parameters.push_back(0); }, PatchStatus::BadHeader},
-      {"base length missing", [](PatchParts& p) { p.parameters = {1, 5, 0}; },
+       [](PatchParts& p) {
+         OneElement(p);
+         p.parameters.push_back(0);
+       },
+       PatchStatus::BadHeader},
+      {"base length missing",
+       [](PatchParts& p) {
+         p.parameters = {1, 5, 0};
+       },
        PatchStatus::BadTransformParameters},
       {"base region one byte beyond the old file",
        [](PatchParts& p) {
@@ -201,7 +230,11 @@ TEST(EnsembleApply, EveryStatus) {
        [](PatchParts& p) { p.parameters = {1, 2, 0xFF, 0xFF, 0x03, 0}; },
        PatchStatus::BadTransformParameters},
       {"parameter correction does not apply",
-       [](PatchParts& p) { OneElement(p); p.predicted = EmptyNested(9); }, PatchStatus::GeneralError},
+       [](PatchParts& p) {
+         OneElement(p);
+         p.predicted = EmptyNested(9);
+       },
+       PatchStatus::GeneralError},
       {"corrected parameters not empty",
        [](PatchParts& p) {
          OneElement(p);
@@ -211,13 +244,22 @@ TEST(EnsembleApply, EveryStatus) {
        },
        PatchStatus::GeneralError},
       {"corrected set without the patcher's entry",
-       [](PatchParts& p) { OneElement(p); p.corrected = EmptyNested(0); },
+       [](PatchParts& p) {
+         OneElement(p);
+         p.corrected = EmptyNested(0);
+       },
        PatchStatus::StreamError},
       {"corrected set with an entry too many",
-       [](PatchParts& p) { OneElement(p); p.corrected = EmptyNested(2); },
+       [](PatchParts& p) {
+         OneElement(p);
+         p.corrected = EmptyNested(2);
+       },
        PatchStatus::StreamNotConsumed},
       {"region not an executable",
-       [](PatchParts& p) { OneElement(p); p.parameters = {1, 2, 0, 16}; },
+       [](PatchParts& p) {
+         OneElement(p);
+         p.parameters = {1, 2, 0, 16};
+       },
        PatchStatus::NotRecognized},
       {"element correction does not apply",
        [](PatchParts& p) {
@@ -227,9 +269,16 @@ TEST(EnsembleApply, EveryStatus) {
        },
        PatchStatus::GeneralError},
       {"corrected elements not a stream set",
-       [](PatchParts& p) { OneElement(p); p.transformed_new = {1, 2, 3}; }, PatchStatus::StreamError},
+       [](PatchParts& p) {
+         OneElement(p);
+         p.transformed_new = {1, 2, 3};
+       },
+       PatchStatus::StreamError},
       {"corrected elements without the element",
-       [](PatchParts& p) { OneElement(p); p.transformed_new = EmptyNested(0); },
+       [](PatchParts& p) {
+         OneElement(p);
+         p.transformed_new = EmptyNested(0);
+       },
        PatchStatus::StreamError},
       {"element not an encoded program",
        [](PatchParts& p) {
@@ -267,8 +316,8 @@ TEST(EnsembleApply, EveryStatus) {
          p.transformed_new = SerializeNested(element);
        },
        PatchStatus::StreamNotConsumed},
-      {"final diff does not apply",
-       [](PatchParts& p) { p.corrupt_final_diff = true; }, PatchStatus::GeneralError},
+      {"final diff does not apply", [](PatchParts& p) { p.corrupt_final_diff = true; },
+       PatchStatus::GeneralError},
   };
   for (const StatusCase& c : cases) {
     SCOPED_TRACE(c.why);
@@ -317,8 +366,7 @@ TEST_F(EnsembleApplyFiles, WritesTheNewFileOnlyOnSuccess) {
               static_cast<int>(c.expected));
     EXPECT_EQ(Get("new"), Bytes({'k', 'e', 'e', 'p'}));
   }
-  EXPECT_EQ(ApplyEnsemblePatchFiles(Path("old").c_str(), Path("good").c_str(),
-                                    Path("new").c_str()),
+  EXPECT_EQ(ApplyEnsemblePatchFiles(Path("old").c_str(), Path("good").c_str(), Path("new").c_str()),
             static_cast<int>(PatchStatus::Ok));
   EXPECT_EQ(Get("new"), new_file);
   EXPECT_EQ(ApplyEnsemblePatchFiles(Path("old").c_str(), Path("good").c_str(),

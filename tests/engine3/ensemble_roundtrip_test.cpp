@@ -40,7 +40,10 @@ const PairCase kPairs[] = {
      [] { return Edited(Engine2Fixture("macho32"), 0x1100); }, 1},
     {"macho64", [] { return Engine2Fixture("macho64"); },
      [] { return Edited(Engine2Fixture("macho64"), 0x1180); }, 1},
-    {"universal", [] { return Universal({Engine2Fixture("macho32"), Engine2Fixture("macho64")}); },
+    {"universal",
+     [] {
+       return Universal({Engine2Fixture("macho32"), Engine2Fixture("macho64")});
+     },
      [] {
        return Universal({Edited(Engine2Fixture("macho32"), 0x1100), Engine2Fixture("macho64")});
      },

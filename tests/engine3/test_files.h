@@ -2,6 +2,7 @@
 #ifndef VELPATCH_TESTS_ENGINE3_TEST_FILES_H
 #define VELPATCH_TESTS_ENGINE3_TEST_FILES_H
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -10,8 +11,6 @@
 #include <iterator>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "streams.h"
 
@@ -36,7 +35,9 @@ inline Bytes Engine2Fixture(const std::string& name) {
   return bytes;
 }
 
-inline Bytes ToBytes(const ByteSink& sink) { return Bytes(sink.data(), sink.data() + sink.length()); }
+inline Bytes ToBytes(const ByteSink& sink) {
+  return Bytes(sink.data(), sink.data() + sink.length());
+}
 
 // A universal Mach-O file holding the given slices at 4096-byte aligned offsets.
 inline Bytes Universal(const std::vector<Bytes>& slices) {
@@ -71,7 +72,8 @@ class ScratchDirTest : public ::testing::Test {
   std::string Path(const std::string& name) const { return m_Dir + "/" + name; }
   void Put(const std::string& name, const Bytes& bytes) const {
     std::ofstream out(Path(name), std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
   }
   Bytes Get(const std::string& name) const { return ReadFile(Path(name)); }
   bool Exists(const std::string& name) const { return access(Path(name).c_str(), F_OK) == 0; }

@@ -1,4 +1,5 @@
 // velpatch compress, decompress, gen and apply, run as a user would run them.
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -6,8 +7,6 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -17,8 +16,8 @@ class PatchToolTest : public ::testing::Test {
     char templ[] = "/tmp/velpatch_tool3_XXXXXX";
     ASSERT_NE(mkdtemp(templ), nullptr);
     m_Dir = templ;
-    std::system(("cp '" ENGINE3_FIXTURE_DIR "/old_elf64_x64.so' '" + m_Dir + "/old' && cp '"
-                 ENGINE3_FIXTURE_DIR "/new_elf64_x64.so' '" + m_Dir + "/new'")
+    std::system(("cp '" ENGINE3_FIXTURE_DIR "/old_elf64_x64.so' '" + m_Dir +
+                 "/old' && cp '" ENGINE3_FIXTURE_DIR "/new_elf64_x64.so' '" + m_Dir + "/new'")
                     .c_str());
   }
   void TearDown() override { std::system(("rm -rf '" + m_Dir + "'").c_str()); }
@@ -33,8 +32,8 @@ class PatchToolTest : public ::testing::Test {
   }
   bool Exists(const std::string& name) const { return access(Path(name).c_str(), F_OK) == 0; }
   int Run(const std::string& arguments) {
-    const std::string command = "cd '" + m_Dir + "' && '" VELPATCH_TOOL "' " + arguments +
-                                " >stdout.txt 2>stderr.txt";
+    const std::string command =
+        "cd '" + m_Dir + "' && '" VELPATCH_TOOL "' " + arguments + " >stdout.txt 2>stderr.txt";
     const int status = std::system(command.c_str());
     m_Stdout = Get("stdout.txt");
     m_Stderr = Get("stderr.txt");

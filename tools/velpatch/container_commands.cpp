@@ -18,8 +18,7 @@ void KeepFreedMemory() {
 
 int RunCompress(const Args& args) {
   ParsedArgs parsed;
-  if (!ParseArgs("compress", args, {"--plain"}, {}, 2, &parsed))
-    return kExitUsage;
+  if (!ParseArgs("compress", args, {"--plain"}, {}, 2, &parsed)) return kExitUsage;
   const std::string& in = parsed.positional[0];
   const std::string& out = parsed.positional[1];
   if (!CompressLzma2File(in.c_str(), out.c_str(), parsed.flags.count("--plain") == 0)) {
@@ -31,8 +30,7 @@ int RunCompress(const Args& args) {
 
 int RunDecompress(const Args& args) {
   ParsedArgs parsed;
-  if (!ParseArgs("decompress", args, {}, {}, 2, &parsed))
-    return kExitUsage;
+  if (!ParseArgs("decompress", args, {}, {}, 2, &parsed)) return kExitUsage;
   KeepFreedMemory();
   const std::string& in = parsed.positional[0];
   const std::string& out = parsed.positional[1];

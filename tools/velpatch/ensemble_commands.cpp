@@ -9,14 +9,12 @@ namespace tool {
 
 int RunGen(const Args& args) {
   ParsedArgs parsed;
-  if (!ParseArgs("gen", args, {"--stats", "--transformed"}, {}, 3, &parsed))
-    return kExitUsage;
+  if (!ParseArgs("gen", args, {"--stats", "--transformed"}, {}, 3, &parsed)) return kExitUsage;
   const std::string& old_path = parsed.positional[0];
   const std::string& new_path = parsed.positional[1];
   const std::string& patch_path = parsed.positional[2];
   InputFile old_file, new_file;
-  if (!old_file.Open(old_path) || !new_file.Open(new_path))
-    return kExitFailed;
+  if (!old_file.Open(old_path) || !new_file.Open(new_path)) return kExitFailed;
   const ByteSource old_source = old_file.source(), new_source = new_file.source();
   ByteSink patch;
   EnsemblePatchInfo info;
@@ -30,8 +28,7 @@ int RunGen(const Args& args) {
          PatchStatusName(status) + " (" + std::to_string(static_cast<int>(status)) + ")");
     return kExitFailed;
   }
-  if (!SaveFile(patch_path, patch))
-    return kExitFailed;
+  if (!SaveFile(patch_path, patch)) return kExitFailed;
   if (parsed.flags.count("--stats")) {
     std::printf("transformations %zu, patch %zu bytes (plain %zu, transformed %zu)\n",
                 info.transformations, patch.length(), info.plain_size, info.transformed_size);
@@ -41,14 +38,13 @@ int RunGen(const Args& args) {
 
 int RunApply(const Args& args) {
   ParsedArgs parsed;
-  if (!ParseArgs("apply", args, {}, {}, 3, &parsed))
-    return kExitUsage;
+  if (!ParseArgs("apply", args, {}, {}, 3, &parsed)) return kExitUsage;
   KeepFreedMemory();
   const std::string& old_path = parsed.positional[0];
   const std::string& patch_path = parsed.positional[1];
   const std::string& new_path = parsed.positional[2];
-  const int status = ApplyEnsemblePatchFiles(old_path.c_str(), patch_path.c_str(),
-                                             new_path.c_str());
+  const int status =
+      ApplyEnsemblePatchFiles(old_path.c_str(), patch_path.c_str(), new_path.c_str());
   if (status != static_cast<int>(PatchStatus::Ok)) {
     Fail("apply: " + std::string(PatchStatusName(static_cast<PatchStatus>(status))) + " (" +
          std::to_string(status) + ")");

@@ -32,8 +32,7 @@ bool ReadRegions(ByteSource diff, size_t old_length, std::vector<CopyRegion>* re
       region.new_offset = static_cast<size_t>(new_pos);
       region.old_offset = static_cast<size_t>(old_pos);
       region.length = static_cast<size_t>(x);
-      if (!NoThrowAlloc([&] { regions->push_back(region); }))
-        return false;
+      if (!NoThrowAlloc([&] { regions->push_back(region); })) return false;
     }
     new_pos += int64_t{x} + y;
     old_pos += int64_t{x} + z;
@@ -48,10 +47,8 @@ bool AlignBytes(const uint8_t* old_data, size_t old_length, const uint8_t* new_d
   regions->clear();
   ByteSource old(old_data, old_length), updated(new_data, new_length);
   ByteSink diff;
-  if (!GenerateBinaryDiff(old, updated, diff, false, DIFF_METHOD_RAW))
-    return false;
-  if (ReadRegions(ByteSource(diff.data(), diff.length()), old_length, regions))
-    return true;
+  if (!GenerateBinaryDiff(old, updated, diff, false, DIFF_METHOD_RAW)) return false;
+  if (ReadRegions(ByteSource(diff.data(), diff.length()), old_length, regions)) return true;
   regions->clear();
   return false;
 }
@@ -61,8 +58,7 @@ const CopyRegion* FindRegion(const std::vector<CopyRegion>& regions, size_t offs
   auto after = std::upper_bound(
       regions.begin(), regions.end(), offset,
       [](size_t value, const CopyRegion& region) { return value < region.new_offset; });
-  if (after == regions.begin())
-    return nullptr;
+  if (after == regions.begin()) return nullptr;
   const CopyRegion& region = *(after - 1);
   return offset - region.new_offset < region.length ? &region : nullptr;
 }

@@ -11,10 +11,8 @@ PatchStatus DisassembleElement(const uint8_t* data, size_t length,
   InstructionProgram* raw = nullptr;
   const PatchStatus status = ParseExecutable(data, length, &raw);
   std::unique_ptr<InstructionProgram> parsed(raw);
-  if (status != PatchStatus::Ok)
-    return status;
-  if (!TrimLabels(*parsed))
-    return PatchStatus::TrimFailed;
+  if (status != PatchStatus::Ok) return status;
+  if (!TrimLabels(*parsed)) return PatchStatus::TrimFailed;
   *program = std::move(parsed);
   return PatchStatus::Ok;
 }
@@ -24,13 +22,10 @@ PatchStatus EncodeElement(const InstructionProgram& program, ByteSinkSet& stream
   EncodedProgram* raw = nullptr;
   PatchStatus status = EncodeProgram(program, &raw);
   std::unique_ptr<EncodedProgram> result(raw);
-  if (status != PatchStatus::Ok)
-    return PatchStatus::GeneralError;
+  if (status != PatchStatus::Ok) return PatchStatus::GeneralError;
   status = SerializeEncodedProgram(*result, streams);
-  if (status != PatchStatus::Ok)
-    return PatchStatus::StreamError;
-  if (encoded)
-    *encoded = std::move(result);
+  if (status != PatchStatus::Ok) return PatchStatus::StreamError;
+  if (encoded) *encoded = std::move(result);
   return PatchStatus::Ok;
 }
 

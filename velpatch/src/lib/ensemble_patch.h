@@ -41,9 +41,9 @@ constexpr uint32_t kEnsemblePatchVersion = 20110216;
 
 // What GenerateEnsemblePatch chose.
 struct EnsemblePatchInfo {
-  size_t transformations = 0;    // T of the returned patch
-  size_t plain_size = 0;         // size of the patch without transformations
-  size_t transformed_size = 0;   // size of the patch with them; 0 when none could be made
+  size_t transformations = 0;   // T of the returned patch
+  size_t plain_size = 0;        // size of the patch without transformations
+  size_t transformed_size = 0;  // size of the patch with them; 0 when none could be made
 };
 
 struct EnsemblePatchOptions {

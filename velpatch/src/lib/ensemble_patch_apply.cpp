@@ -21,8 +21,7 @@ struct Header {
 
 PatchStatus ReadHeader(ByteSource& patch, Header* header) {
   uint32_t magic = 0, version = 0;
-  if (!patch.ReadVarUint32(&magic) || magic != kEnsemblePatchMagic)
-    return PatchStatus::BadMagic;
+  if (!patch.ReadVarUint32(&magic) || magic != kEnsemblePatchMagic) return PatchStatus::BadMagic;
   if (!patch.ReadVarUint32(&version) || version != kEnsemblePatchVersion)
     return PatchStatus::BadVersion;
   if (!patch.ReadVarUint32(&header->source_checksum) ||
@@ -45,15 +44,14 @@ PatchStatus MakePatchers(ByteSource& parameters, ByteSource& old, Patchers* patc
         kind < static_cast<uint32_t>(ExecutableKind::WIN_32_X86) ||
         kind > static_cast<uint32_t>(ExecutableKind::MACHO_X64))
       return PatchStatus::BadHeader;
-    std::unique_ptr<TransformationPatcher> patcher(new (std::nothrow)
-                                                       PatcherX86_32(old.current(), old.Remaining()));
+    std::unique_ptr<TransformationPatcher> patcher(
+        new (std::nothrow) PatcherX86_32(old.current(), old.Remaining()));
     if (!patcher || !NoThrowAlloc([&] { patchers->push_back(std::move(patcher)); }))
       return PatchStatus::GeneralError;
   }
   for (auto& patcher : *patchers) {
     const PatchStatus status = patcher->ReadParameters(parameters);
-    if (status != PatchStatus::Ok)
-      return status;
+    if (status != PatchStatus::Ok) return status;
   }
   return parameters.Empty() ? PatchStatus::Ok : PatchStatus::BadHeader;
 }
@@ -62,11 +60,9 @@ PatchStatus MakePatchers(ByteSource& parameters, ByteSource& old, Patchers* patc
 // `buffer`.
 PatchStatus Correct(ByteSinkSet& from, ByteSource& diff, ByteSink& buffer, ByteSourceSet& to) {
   ByteSink serialized;
-  if (!from.SerializeTo(serialized))
-    return PatchStatus::StreamError;
+  if (!from.SerializeTo(serialized)) return PatchStatus::StreamError;
   ByteSource old(serialized.data(), serialized.length());
-  if (!ApplyBinaryDiff(old, diff, buffer, false))
-    return PatchStatus::GeneralError;
+  if (!ApplyBinaryDiff(old, diff, buffer, false)) return PatchStatus::GeneralError;
   return to.Parse(buffer.data(), buffer.length()) ? PatchStatus::Ok : PatchStatus::StreamError;
 }
 
@@ -77,29 +73,22 @@ PatchStatus CorrectParameters(Patchers& patchers, ByteSource& diff, ByteSink& bu
   for (auto& patcher : patchers) {
     ByteSinkSet own;
     const PatchStatus status = patcher->PredictParameters(own);
-    if (status != PatchStatus::Ok)
-      return status;
-    if (!predicted.WriteNestedSet(own))
-      return PatchStatus::StreamError;
+    if (status != PatchStatus::Ok) return status;
+    if (!predicted.WriteNestedSet(own)) return PatchStatus::StreamError;
   }
   return Correct(predicted, diff, buffer, corrected);
 }
 
 // Step 7: every element in its transformed form.
-PatchStatus TransformDown(Patchers& patchers, ByteSourceSet& corrected,
-                          ByteSinkSet& transformed) {
+PatchStatus TransformDown(Patchers& patchers, ByteSourceSet& corrected, ByteSinkSet& transformed) {
   for (auto& patcher : patchers) {
     ByteSourceSet parameters;
-    if (!corrected.ReadNestedSet(parameters))
-      return PatchStatus::StreamError;
+    if (!corrected.ReadNestedSet(parameters)) return PatchStatus::StreamError;
     ByteSinkSet own;
     const PatchStatus status = patcher->TransformElement(parameters, own);
-    if (status != PatchStatus::Ok)
-      return status;
-    if (!parameters.AllConsumed())
-      return PatchStatus::StreamNotConsumed;
-    if (!transformed.WriteNestedSet(own))
-      return PatchStatus::StreamError;
+    if (status != PatchStatus::Ok) return status;
+    if (!parameters.AllConsumed()) return PatchStatus::StreamNotConsumed;
+    if (!transformed.WriteNestedSet(own)) return PatchStatus::StreamError;
   }
   return corrected.AllConsumed() ? PatchStatus::Ok : PatchStatus::StreamNotConsumed;
 }
@@ -122,13 +111,10 @@ PatchStatus TransformUp(Patchers& patchers, ByteSource& old, ByteSourceSet& tran
     return PatchStatus::StreamError;
   for (auto& patcher : patchers) {
     ByteSourceSet element;
-    if (!transformed.ReadNestedSet(element))
-      return PatchStatus::StreamError;
+    if (!transformed.ReadNestedSet(element)) return PatchStatus::StreamError;
     const PatchStatus status = patcher->ReformElement(element, reformed);
-    if (status != PatchStatus::Ok)
-      return status;
-    if (!element.AllConsumed())
-      return PatchStatus::StreamNotConsumed;
+    if (status != PatchStatus::Ok) return status;
+    if (!element.AllConsumed()) return PatchStatus::StreamNotConsumed;
   }
   return transformed.AllConsumed() ? PatchStatus::Ok : PatchStatus::StreamNotConsumed;
 }
@@ -136,51 +122,43 @@ PatchStatus TransformUp(Patchers& patchers, ByteSource& old, ByteSourceSet& tran
 PatchStatus Apply(ByteSource old, ByteSource patch, ByteSink& out) {
   Header header;
   PatchStatus status = ReadHeader(patch, &header);
-  if (status != PatchStatus::Ok)
-    return status;
+  if (status != PatchStatus::Ok) return status;
   if (Checksum32(old.current(), old.Remaining()) != header.source_checksum)
     return PatchStatus::ChecksumMismatch;
 
   ByteSink body;
-  if (!ReadLzma2Block(patch, body))
-    return PatchStatus::StreamError;
+  if (!ReadLzma2Block(patch, body)) return PatchStatus::StreamError;
   ByteSourceSet streams;
   if (!streams.Parse(body.data(), body.length()) || streams.count() < 4)
     return PatchStatus::BadHeader;
 
   Patchers patchers;
   status = MakePatchers(streams.stream(0), old, &patchers);
-  if (status != PatchStatus::Ok)
-    return status;
+  if (status != PatchStatus::Ok) return status;
 
   ByteSink corrected_buffer;
   ByteSourceSet corrected;
   status = CorrectParameters(patchers, streams.stream(1), corrected_buffer, corrected);
-  if (status != PatchStatus::Ok)
-    return status;
+  if (status != PatchStatus::Ok) return status;
 
   ByteSinkSet transformed_old;
   status = TransformDown(patchers, corrected, transformed_old);
-  if (status != PatchStatus::Ok)
-    return status;
+  if (status != PatchStatus::Ok) return status;
   corrected_buffer.Release();
 
   ByteSink transformed_buffer;
   ByteSourceSet transformed_new;
   status = Correct(transformed_old, streams.stream(2), transformed_buffer, transformed_new);
-  if (status != PatchStatus::Ok)
-    return status;
+  if (status != PatchStatus::Ok) return status;
 
   ByteSink reformed;
   status = TransformUp(patchers, old, transformed_new, transformed_buffer.length(),
                        header.final_input_size, reformed);
-  if (status != PatchStatus::Ok)
-    return status;
+  if (status != PatchStatus::Ok) return status;
   transformed_buffer.Release();
 
   ByteSource final_old(reformed.data(), reformed.length());
-  if (!ApplyBinaryDiff(final_old, streams.stream(3), out, false))
-    return PatchStatus::GeneralError;
+  if (!ApplyBinaryDiff(final_old, streams.stream(3), out, false)) return PatchStatus::GeneralError;
   if (Checksum32(out.data(), out.length()) != header.target_checksum)
     return PatchStatus::ChecksumMismatch;
   return PatchStatus::Ok;
@@ -191,8 +169,7 @@ PatchStatus Apply(ByteSource old, ByteSource patch, ByteSink& out) {
 PatchStatus ApplyEnsemblePatchStreams(ByteSource& old, ByteSource& patch, ByteSink& out) {
   out.Release();
   const PatchStatus status = Apply(old, patch, out);
-  if (status != PatchStatus::Ok)
-    out.Release();
+  if (status != PatchStatus::Ok) out.Release();
   return status;
 }
 
@@ -206,16 +183,14 @@ int ApplyEnsemblePatchFiles(const oschar* old_path, const oschar* patch_path,
     ByteSource header_source(patch_file.data(), patch_file.length());
     Header header;
     const PatchStatus header_status = ReadHeader(header_source, &header);
-    if (header_status != PatchStatus::Ok)
-      return static_cast<int>(header_status);
+    if (header_status != PatchStatus::Ok) return static_cast<int>(header_status);
     MappedFile old_file;
     if (!old_file.Open(old_path, MappedFile::Hint::NORMAL))
       return static_cast<int>(PatchStatus::OldOpenOrWriteFailed);
     ByteSource old(old_file.data(), old_file.length());
     ByteSource patch(patch_file.data(), patch_file.length());
     const PatchStatus status = ApplyEnsemblePatchStreams(old, patch, out);
-    if (status != PatchStatus::Ok)
-      return static_cast<int>(status);
+    if (status != PatchStatus::Ok) return static_cast<int>(status);
   }
   if (WriteWholeFile(new_path, out.data(), out.length()) != out.length())
     return static_cast<int>(PatchStatus::OldOpenOrWriteFailed);

@@ -42,9 +42,8 @@ using Pairs = std::vector<std::unique_ptr<ElementPair>>;
 
 // Everything the applier will do to the old element, and the new element's side. False when
 // either side cannot be transformed: the pair is then left out.
-bool PreparePair(const Input& old_file, const ExecutableElement& old_element,
-                 const Input& new_file, const ExecutableElement& new_element,
-                 ElementPair* pair) {
+bool PreparePair(const Input& old_file, const ExecutableElement& old_element, const Input& new_file,
+                 const ExecutableElement& new_element, ElementPair* pair) {
   const uint8_t* old_bytes = old_file.data + old_element.offset;
   const uint8_t* new_bytes = new_file.data + new_element.offset;
   std::unique_ptr<InstructionProgram> old_program, new_program;
@@ -57,11 +56,9 @@ bool PreparePair(const Input& old_file, const ExecutableElement& old_element,
     Log("could not match labels; using the default order", LOG_WARNING);
   old_program.reset();
   std::unique_ptr<EncodedProgram> encoded;
-  if (EncodeElement(*new_program, pair->new_streams, &encoded) != PatchStatus::Ok)
-    return false;
+  if (EncodeElement(*new_program, pair->new_streams, &encoded) != PatchStatus::Ok) return false;
   new_program.reset();
-  if (Assemble(*encoded, pair->assembled) != PatchStatus::Ok)
-    return false;
+  if (Assemble(*encoded, pair->assembled) != PatchStatus::Ok) return false;
   pair->old_element = old_element;
   return true;
 }
@@ -73,35 +70,31 @@ PatchStatus MakePairs(const Input& old_file, const Input& new_file, Pairs* pairs
   PatchStatus status = FindExecutableElements(old_file.data, old_file.length, &old_elements);
   if (status == PatchStatus::Ok)
     status = FindExecutableElements(new_file.data, new_file.length, &new_elements);
-  if (status != PatchStatus::Ok)
-    return status;
+  if (status != PatchStatus::Ok) return status;
   size_t next_new = 0;
   for (const ExecutableElement& old_element : old_elements) {
     size_t k = next_new;
     while (k < new_elements.size() && new_elements[k].kind != old_element.kind) ++k;
-    if (k == new_elements.size())
-      continue;
+    if (k == new_elements.size()) continue;
     next_new = k + 1;
     Log(std::string("pairing ") + ExecutableKindName(old_element.kind) + " at " +
             std::to_string(old_element.offset) + " with " + std::to_string(new_elements[k].offset),
         LOG_DEBUG);
     std::unique_ptr<ElementPair> pair(new (std::nothrow) ElementPair);
-    if (!pair)
-      return PatchStatus::GeneralError;
+    if (!pair) return PatchStatus::GeneralError;
     if (!PreparePair(old_file, old_element, new_file, new_elements[k], pair.get())) {
       Log(std::string("leaving out a ") + ExecutableKindName(old_element.kind) +
               " element that could not be transformed",
           LOG_WARNING);
       continue;
     }
-    if (!NoThrowAlloc([&] { pairs->push_back(std::move(pair)); }))
-      return PatchStatus::GeneralError;
+    if (!NoThrowAlloc([&] { pairs->push_back(std::move(pair)); })) return PatchStatus::GeneralError;
   }
   return PatchStatus::Ok;
 }
 
-bool Diff(const uint8_t* old_data, size_t old_length, const uint8_t* new_data,
-          size_t new_length, ByteSink& out) {
+bool Diff(const uint8_t* old_data, size_t old_length, const uint8_t* new_data, size_t new_length,
+          ByteSink& out) {
   ByteSource old(old_data, old_length), updated(new_data, new_length);
   return GenerateBinaryDiff(old, updated, out, false, DIFF_METHOD_RAW);
 }
@@ -109,8 +102,7 @@ bool Diff(const uint8_t* old_data, size_t old_length, const uint8_t* new_data,
 // Serializes `set` and diffs `from` (already serialized) to it into `out`.
 PatchStatus DiffSets(const ByteSink& from, ByteSinkSet& set, ByteSink& out) {
   ByteSink to;
-  if (!set.SerializeTo(to))
-    return PatchStatus::StreamError;
+  if (!set.SerializeTo(to)) return PatchStatus::StreamError;
   return Diff(from.data(), from.length(), to.data(), to.length(), out) ? PatchStatus::Ok
                                                                        : PatchStatus::GeneralError;
 }
@@ -126,8 +118,7 @@ PatchStatus WriteTransformations(Pairs& pairs, ByteSinkSet& body) {
     ok = ok && parameters.WriteVarSize(pair->old_element.offset) &&
          parameters.WriteVarSize(pair->old_element.length);
   }
-  if (!ok)
-    return PatchStatus::StreamError;
+  if (!ok) return PatchStatus::StreamError;
 
   // Every patcher predicts its (empty) parameters exactly: the correction is the identity.
   ByteSinkSet predicted, corrected;
@@ -137,11 +128,9 @@ PatchStatus WriteTransformations(Pairs& pairs, ByteSinkSet& body) {
       return PatchStatus::StreamError;
   }
   ByteSink predicted_bytes;
-  if (!predicted.SerializeTo(predicted_bytes))
-    return PatchStatus::StreamError;
+  if (!predicted.SerializeTo(predicted_bytes)) return PatchStatus::StreamError;
   PatchStatus status = DiffSets(predicted_bytes, corrected, body.stream(1));
-  if (status != PatchStatus::Ok)
-    return status;
+  if (status != PatchStatus::Ok) return status;
 
   ByteSinkSet transformed_old, transformed_new;
   for (const auto& pair : pairs) {
@@ -150,25 +139,20 @@ PatchStatus WriteTransformations(Pairs& pairs, ByteSinkSet& body) {
       return PatchStatus::StreamError;
   }
   ByteSink old_bytes;
-  if (!transformed_old.SerializeTo(old_bytes))
-    return PatchStatus::StreamError;
+  if (!transformed_old.SerializeTo(old_bytes)) return PatchStatus::StreamError;
   return DiffSets(old_bytes, transformed_new, body.stream(2));
 }
 
-PatchStatus WritePatch(const Input& old_file, const Input& new_file, Pairs& pairs,
-                       ByteSink& out) {
+PatchStatus WritePatch(const Input& old_file, const Input& new_file, Pairs& pairs, ByteSink& out) {
   ByteSinkSet body;
   body.set_count(4);
   PatchStatus status = WriteTransformations(pairs, body);
-  if (status != PatchStatus::Ok)
-    return status;
+  if (status != PatchStatus::Ok) return status;
 
   ByteSink reformed;
-  if (!reformed.Write(old_file.data, old_file.length))
-    return PatchStatus::StreamError;
+  if (!reformed.Write(old_file.data, old_file.length)) return PatchStatus::StreamError;
   for (auto& pair : pairs) {
-    if (!reformed.Append(pair->assembled))
-      return PatchStatus::StreamError;
+    if (!reformed.Append(pair->assembled)) return PatchStatus::StreamError;
   }
   if (reformed.length() > 0xFFFFFFFF)
     return PatchStatus::GeneralError;  // the final input size field has 32 bits
@@ -176,8 +160,7 @@ PatchStatus WritePatch(const Input& old_file, const Input& new_file, Pairs& pair
     return PatchStatus::GeneralError;
 
   ByteSink serialized;
-  if (!body.SerializeTo(serialized))
-    return PatchStatus::StreamError;
+  if (!body.SerializeTo(serialized)) return PatchStatus::StreamError;
   const bool ok = out.WriteVarUint32(kEnsemblePatchMagic) &&
                   out.WriteVarUint32(kEnsemblePatchVersion) &&
                   out.WriteVarUint32(Checksum32(old_file.data, old_file.length)) &&
@@ -195,8 +178,8 @@ bool Verify(const Input& old_file, const Input& new_file, const ByteSink& patch)
   ByteSink result;
   return ApplyEnsemblePatchStreams(old, patch_source, result) == PatchStatus::Ok &&
          result.length() == new_file.length &&
-         (new_file.length == 0 || std::equal(result.data(), result.data() + result.length(),
-                                             new_file.data));
+         (new_file.length == 0 ||
+          std::equal(result.data(), result.data() + result.length(), new_file.data));
 }
 
 PatchStatus Generate(const Input& old_file, const Input& new_file, ByteSink& out,
@@ -204,14 +187,12 @@ PatchStatus Generate(const Input& old_file, const Input& new_file, ByteSink& out
   Pairs none;
   ByteSink plain;
   PatchStatus status = WritePatch(old_file, new_file, none, plain);
-  if (status != PatchStatus::Ok)
-    return status;
+  if (status != PatchStatus::Ok) return status;
   info->plain_size = plain.length();
 
   Pairs pairs;
   status = MakePairs(old_file, new_file, &pairs);
-  if (status != PatchStatus::Ok)
-    return status;
+  if (status != PatchStatus::Ok) return status;
   const size_t transformations = pairs.size();
   if (transformations > 0) {
     ByteSink transformed;
@@ -249,8 +230,7 @@ PatchStatus GenerateEnsemblePatch(const uint8_t* old_data, size_t old_length,
                                   EnsemblePatchInfo* info, const EnsemblePatchOptions& options) {
   out.Release();
   EnsemblePatchInfo local;
-  if (!info)
-    info = &local;
+  if (!info) info = &local;
   *info = EnsemblePatchInfo();
   if (old_length > kMaxInput || new_length > kMaxInput) {
     Log("input too large for a patch", LOG_ERROR);
@@ -258,8 +238,7 @@ PatchStatus GenerateEnsemblePatch(const uint8_t* old_data, size_t old_length,
   }
   const PatchStatus status =
       Generate(Input{old_data, old_length}, Input{new_data, new_length}, out, info, options);
-  if (status != PatchStatus::Ok)
-    out.Release();
+  if (status != PatchStatus::Ok) out.Release();
   return status;
 }
 

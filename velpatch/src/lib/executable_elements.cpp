@@ -25,33 +25,27 @@ enum class ScanEnd { Completed, Stopped, Failed };
 // The slices of a universal file. Stopped covers every reason to fall back to the whole file.
 ScanEnd ScanUniversal(const uint8_t* data, size_t length, std::vector<ExecutableElement>* found,
                       PatchStatus* status) {
-  if (length < kUniversalMinLength || BigEndian32(data) != kUniversalMagic)
-    return ScanEnd::Stopped;
+  if (length < kUniversalMinLength || BigEndian32(data) != kUniversalMagic) return ScanEnd::Stopped;
   const uint32_t slices = BigEndian32(data + 4);
-  if (slices < 1 || slices > kUniversalMaxSlices)
-    return ScanEnd::Stopped;
+  if (slices < 1 || slices > kUniversalMaxSlices) return ScanEnd::Stopped;
   for (uint32_t i = 0; i < slices; ++i) {
     // At most 8 entries: the table ends well inside the 4096 bytes checked above.
     const uint8_t* entry = data + kSliceTableOffset + kSliceEntrySize * i;
     const size_t offset = BigEndian32(entry + 8);
     const size_t size = BigEndian32(entry + 12);
-    if (offset > length || size > length - offset)
-      return ScanEnd::Stopped;
+    if (offset > length || size > length - offset) return ScanEnd::Stopped;
     for (const ExecutableElement& accepted : *found) {
-      if (Overlaps(accepted, offset, size))
-        return ScanEnd::Stopped;
+      if (Overlaps(accepted, offset, size)) return ScanEnd::Stopped;
     }
     ExecutableKind kind = ExecutableKind::UNKNOWN;
     size_t detected = 0;
     const PatchStatus detection = DetectExecutable(data + offset, size, &kind, &detected);
-    if (detection == PatchStatus::NotRecognized)
-      continue;
+    if (detection == PatchStatus::NotRecognized) continue;
     if (detection != PatchStatus::Ok) {
       *status = detection;
       return ScanEnd::Failed;
     }
-    if (detected > size)
-      return ScanEnd::Stopped;
+    if (detected > size) return ScanEnd::Stopped;
     ExecutableElement element;
     element.offset = offset;
     element.length = size;
@@ -72,20 +66,16 @@ PatchStatus FindExecutableElements(const uint8_t* data, size_t length,
   std::vector<ExecutableElement> slices;
   PatchStatus status = PatchStatus::Ok;
   const ScanEnd end = ScanUniversal(data, length, &slices, &status);
-  if (end == ScanEnd::Failed)
-    return status;
+  if (end == ScanEnd::Failed) return status;
   if (end == ScanEnd::Completed && !slices.empty()) {
     elements->swap(slices);
     return PatchStatus::Ok;
   }
   ExecutableElement whole;
   status = DetectExecutable(data, length, &whole.kind, &whole.length);
-  if (status == PatchStatus::NotRecognized)
-    return PatchStatus::Ok;
-  if (status != PatchStatus::Ok)
-    return status;
-  if (!NoThrowAlloc([&] { elements->push_back(whole); }))
-    return PatchStatus::GeneralError;
+  if (status == PatchStatus::NotRecognized) return PatchStatus::Ok;
+  if (status != PatchStatus::Ok) return status;
+  if (!NoThrowAlloc([&] { elements->push_back(whole); })) return PatchStatus::GeneralError;
   return PatchStatus::Ok;
 }
 

@@ -48,8 +48,7 @@ struct Layout {
 // instructions as assembly places them. Instructions that carry a pointer into the element fix
 // the position exactly; after a relocation table (whose bytes have no instructions) the position
 // is known again at the next such instruction.
-void Walk(const InstructionProgram& program, const uint8_t* base, size_t length,
-          Layout* layout) {
+void Walk(const InstructionProgram& program, const uint8_t* base, size_t length, Layout* layout) {
   size_t cursor = 0;
   bool open = false;
   Segment segment{0, 0, 0};
@@ -61,8 +60,7 @@ void Walk(const InstructionProgram& program, const uint8_t* base, size_t length,
     open = false;
   };
   auto at = [&](const uint8_t* pointer) -> bool {
-    if (pointer < base || pointer > base + length)
-      return false;
+    if (pointer < base || pointer > base + length) return false;
     cursor = static_cast<size_t>(pointer - base);
     return true;
   };
@@ -74,8 +72,7 @@ void Walk(const InstructionProgram& program, const uint8_t* base, size_t length,
         open = true;
         break;
       case InstructionKind::Bytes:
-        if (at(insn.bytes))
-          cursor += insn.value;
+        if (at(insn.bytes)) cursor += insn.value;
         break;
       case InstructionKind::Byte:
         cursor += 1;
@@ -103,9 +100,8 @@ void Walk(const InstructionProgram& program, const uint8_t* base, size_t length,
 }
 
 const Reference* FindReference(const Layout& layout, size_t offset) {
-  auto it = std::lower_bound(
-      layout.references.begin(), layout.references.end(), offset,
-      [](const Reference& r, size_t value) { return r.offset < value; });
+  auto it = std::lower_bound(layout.references.begin(), layout.references.end(), offset,
+                             [](const Reference& r, size_t value) { return r.offset < value; });
   return it != layout.references.end() && it->offset == offset ? &*it : nullptr;
 }
 
@@ -142,8 +138,7 @@ class Matcher {
 
   bool Run(const uint8_t* old_element, size_t old_length, const uint8_t* new_element,
            size_t new_length) {
-    if (!AlignBytes(old_element, old_length, new_element, new_length, &m_Regions))
-      return false;
+    if (!AlignBytes(old_element, old_length, new_element, new_length, &m_Regions)) return false;
     Walk(m_Old, old_element, old_length, &m_OldLayout);
     Walk(m_New, new_element, new_length, &m_NewLayout);
     NumberNewLabels();
@@ -174,14 +169,13 @@ class Matcher {
   void VoteByReferences() {
     for (const Reference& reference : m_NewLayout.references) {
       const CopyRegion* region = FindRegion(m_Regions, reference.offset);
-      if (!region)
-        continue;
+      if (!region) continue;
       const Reference* old_reference =
           FindReference(m_OldLayout, region->old_offset + (reference.offset - region->new_offset));
       if (old_reference && old_reference->label_class == reference.label_class &&
           old_reference->label->index != kUnassignedLabelIndex)
-        m_Votes.push_back(MakeVote(reference.label_class, reference.label->index,
-                                   old_reference->label->index));
+        m_Votes.push_back(
+            MakeVote(reference.label_class, reference.label->index, old_reference->label->index));
     }
   }
 
@@ -192,8 +186,7 @@ class Matcher {
       for (const Label* label : m_NewByOrdinal[c]) {
         size_t new_offset = 0;
         uint32_t old_rva = 0;
-        if (!RvaToOffset(m_NewLayout, label->rva, &new_offset))
-          continue;
+        if (!RvaToOffset(m_NewLayout, label->rva, &new_offset)) continue;
         const CopyRegion* region = FindRegion(m_Regions, new_offset);
         if (!region ||
             !OffsetToRva(m_OldLayout, region->old_offset + (new_offset - region->new_offset),
@@ -236,8 +229,7 @@ class Matcher {
       const uint32_t c = static_cast<uint32_t>(candidate.vote >> 63);
       const uint32_t ordinal = static_cast<uint32_t>(candidate.vote >> 32) & 0x7FFFFFFF;
       const uint32_t old_index = static_cast<uint32_t>(candidate.vote);
-      if (matched[c][ordinal] != kUnassignedLabelIndex || old_taken[c][old_index])
-        continue;
+      if (matched[c][ordinal] != kUnassignedLabelIndex || old_taken[c][old_index]) continue;
       matched[c][ordinal] = old_index;
       old_taken[c][old_index] = true;
     }
@@ -266,8 +258,7 @@ bool MatchLabelIndexes(const InstructionProgram& old_program, const uint8_t* old
     Matcher matcher(old_program, new_program);
     matched = matcher.Run(old_element, old_length, new_element, new_length);
   });
-  if (completed && matched)
-    return true;
+  if (completed && matched) return true;
   UnassignLabelIndexes(new_program);
   AssignLabelIndexes(new_program);
   return false;

@@ -17,8 +17,8 @@ namespace velpatch {
 // then all assigned in the default order.
 [[nodiscard]] bool MatchLabelIndexes(const InstructionProgram& old_program,
                                      const uint8_t* old_element, size_t old_length,
-                                     InstructionProgram& new_program,
-                                     const uint8_t* new_element, size_t new_length);
+                                     InstructionProgram& new_program, const uint8_t* new_element,
+                                     size_t new_length);
 
 }  // namespace velpatch
 

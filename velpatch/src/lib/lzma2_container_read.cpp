@@ -19,10 +19,8 @@ bool Fail(const char* message) {
 // diff from that assembly to the packed file.
 bool Undisassemble(const ByteSink& payload, ByteSink& out) {
   ByteSourceSet set;
-  if (!set.Parse(payload.data(), payload.length()))
-    return Fail("could not init dif_and_dis set");
-  if (set.count() < 2)
-    return Fail("dis_and_diff too small");
+  if (!set.Parse(payload.data(), payload.length())) return Fail("could not init dif_and_dis set");
+  if (set.count() < 2) return Fail("dis_and_diff too small");
   // The assembly is about as long as the result, whose length the diff names. Reserving it saves
   // the copies of growing; a forged length is capped at what the payload could produce (assembly
   // writes at most 12 bytes per payload byte: a 4-byte address and its 8-byte relocation entry
@@ -42,10 +40,8 @@ bool Undisassemble(const ByteSink& payload, ByteSink& out) {
     EncodedProgram* raw = nullptr;
     const PatchStatus read = DeserializeEncodedProgram(program_streams, &raw);
     std::unique_ptr<EncodedProgram> program(raw);
-    if (read != PatchStatus::Ok)
-      return Fail("could not read encoded program");
-    if (Assemble(*program, assembly) != PatchStatus::Ok)
-      return Fail("could not assemble program");
+    if (read != PatchStatus::Ok) return Fail("could not read encoded program");
+    if (Assemble(*program, assembly) != PatchStatus::Ok) return Fail("could not assemble program");
   }
   ByteSource old(assembly.data(), assembly.length());
   if (!ApplyBinaryDiff(old, set.stream(set.count() - 1), out, false))
@@ -56,26 +52,20 @@ bool Undisassemble(const ByteSink& payload, ByteSink& out) {
 bool Decode(const uint8_t* data, size_t length, ByteSink& out) {
   ByteSource in(data, length);
   uint32_t magic = 0, checksum = 0, directive = 0;
-  if (!in.ReadVarUint32(&magic) || !in.ReadVarUint32(&checksum) ||
-      !in.ReadVarUint32(&directive))
+  if (!in.ReadVarUint32(&magic) || !in.ReadVarUint32(&checksum) || !in.ReadVarUint32(&directive))
     return Fail("could not read lzma header");
-  if (magic != kContainerMagic)
-    return Fail("not lzma file");
+  if (magic != kContainerMagic) return Fail("not lzma file");
 
   if (directive == static_cast<uint32_t>(PreprocessDirective::Plain)) {
-    if (!ReadLzma2Block(in, out))
-      return Fail("could not decompress file");
+    if (!ReadLzma2Block(in, out)) return Fail("could not decompress file");
   } else if (directive == static_cast<uint32_t>(PreprocessDirective::DisassembleAndDiff)) {
     ByteSink payload;
-    if (!ReadLzma2Block(in, payload))
-      return Fail("could not decompress file");
-    if (!Undisassemble(payload, out))
-      return false;
+    if (!ReadLzma2Block(in, payload)) return Fail("could not decompress file");
+    if (!Undisassemble(payload, out)) return false;
   } else {
     return Fail("Unknown preprocessing dirrective");
   }
-  if (Checksum32(out.data(), out.length()) != checksum)
-    return Fail("crc mismatch");
+  if (Checksum32(out.data(), out.length()) != checksum) return Fail("crc mismatch");
   return true;
 }
 
@@ -83,8 +73,7 @@ bool Decode(const uint8_t* data, size_t length, ByteSink& out) {
 
 bool DecompressLzma2Container(const uint8_t* data, size_t length, ByteSink& out) {
   out.Release();
-  if (Decode(data, length, out))
-    return true;
+  if (Decode(data, length, out)) return true;
   out.Release();
   return false;
 }
@@ -93,10 +82,8 @@ bool DecompressLzma2File(const oschar* input_path, const oschar* output_path) {
   ByteSink output;
   {
     MappedFile input;
-    if (!input.Open(input_path, MappedFile::Hint::NORMAL))
-      return Fail("could not open lzma file");
-    if (!DecompressLzma2Container(input.data(), input.length(), output))
-      return false;
+    if (!input.Open(input_path, MappedFile::Hint::NORMAL)) return Fail("could not open lzma file");
+    if (!DecompressLzma2Container(input.data(), input.length(), output)) return false;
   }
   if (WriteWholeFile(output_path, output.data(), output.length()) != output.length())
     return Fail("could not write output file");

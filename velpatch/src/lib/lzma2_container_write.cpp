@@ -19,10 +19,8 @@ bool Fail(const char* message) {
 }
 
 bool WriteHeader(uint32_t checksum, PreprocessDirective directive, ByteSink& out) {
-  if (!out.WriteVarUint32(kContainerMagic))
-    return Fail("could not write magic");
-  if (!out.WriteVarUint32(checksum))
-    return Fail("could not write crc");
+  if (!out.WriteVarUint32(kContainerMagic)) return Fail("could not write magic");
+  if (!out.WriteVarUint32(checksum)) return Fail("could not write crc");
   if (!out.WriteVarUint32(static_cast<uint32_t>(directive)))
     return Fail("could not write preprocess directive");
   return true;
@@ -36,8 +34,7 @@ bool EncodeElements(const uint8_t* data, const std::vector<ExecutableElement>& e
     std::unique_ptr<InstructionProgram> program;
     const PatchStatus parsed =
         DisassembleElement(data + elements[i].offset, elements[i].length, &program);
-    if (parsed == PatchStatus::TrimFailed)
-      return Fail("could not trim labels");
+    if (parsed == PatchStatus::TrimFailed) return Fail("could not trim labels");
     if (parsed != PatchStatus::Ok) {
       Log("could not parse file", LOG_WARNING);
       return false;
@@ -45,35 +42,28 @@ bool EncodeElements(const uint8_t* data, const std::vector<ExecutableElement>& e
     ByteSinkSet program_streams;
     std::unique_ptr<EncodedProgram> encoded;
     const PatchStatus written = EncodeElement(*program, program_streams, &encoded);
-    if (written == PatchStatus::GeneralError)
-      return Fail("could not encode program");
-    if (written != PatchStatus::Ok)
-      return Fail("could not write encode program");
-    if (!program_streams.SerializeTo(set.stream(i)))
-      return Fail("could not combine streams");
-    if (Assemble(*encoded, assembly) != PatchStatus::Ok)
-      return Fail("could not assemble program");
+    if (written == PatchStatus::GeneralError) return Fail("could not encode program");
+    if (written != PatchStatus::Ok) return Fail("could not write encode program");
+    if (!program_streams.SerializeTo(set.stream(i))) return Fail("could not combine streams");
+    if (Assemble(*encoded, assembly) != PatchStatus::Ok) return Fail("could not assemble program");
   }
   return true;
 }
 
 bool WriteDisassembled(const uint8_t* data, size_t length, uint32_t checksum,
                        const std::vector<ExecutableElement>& elements, ByteSink& out) {
-  if (!WriteHeader(checksum, PreprocessDirective::DisassembleAndDiff, out))
-    return false;
+  if (!WriteHeader(checksum, PreprocessDirective::DisassembleAndDiff, out)) return false;
   ByteSinkSet set;
   set.set_count(elements.size() + 1);
   ByteSink assembly;
-  if (!EncodeElements(data, elements, set, assembly))
-    return false;
+  if (!EncodeElements(data, elements, set, assembly)) return false;
   ByteSource old(assembly.data(), assembly.length());
   ByteSource file(data, length);
   if (!GenerateBinaryDiff(old, file, set.stream(elements.size()), false, DIFF_METHOD_RAW))
     return Fail("could not generate diff");
   assembly.Release();
   ByteSink payload;
-  if (!set.SerializeTo(payload))
-    return Fail("could not combine dis and dif");
+  if (!set.SerializeTo(payload)) return Fail("could not combine dis and dif");
   if (!WriteLzma2Block(payload.data(), payload.length(), out))
     return Fail("could not compress file");
   return true;
@@ -97,8 +87,7 @@ bool Encode(const uint8_t* data, size_t length, bool preprocess, ByteSink& out) 
       Log(std::string("detected ") + ExecutableKindName(element.kind), LOG_DEBUG);
     // Only kMaxStreams - 1 programs fit beside the diff.
     if (!elements.empty() && elements.size() < kMaxStreams) {
-      if (WriteDisassembled(data, length, checksum, elements, out))
-        return true;
+      if (WriteDisassembled(data, length, checksum, elements, out)) return true;
       Log("falling back to default compression", LOG_WARNING);
       out.Release();
     }
@@ -110,8 +99,7 @@ bool Encode(const uint8_t* data, size_t length, bool preprocess, ByteSink& out) 
 
 bool CompressLzma2Container(const uint8_t* data, size_t length, bool preprocess, ByteSink& out) {
   out.Release();
-  if (Encode(data, length, preprocess, out))
-    return true;
+  if (Encode(data, length, preprocess, out)) return true;
   out.Release();
   return false;
 }
@@ -120,10 +108,8 @@ bool CompressLzma2File(const oschar* input_path, const oschar* output_path, bool
   ByteSink output;
   {
     MappedFile input;
-    if (!input.Open(input_path, MappedFile::Hint::NORMAL))
-      return Fail("could not open file");
-    if (!CompressLzma2Container(input.data(), input.length(), preprocess, output))
-      return false;
+    if (!input.Open(input_path, MappedFile::Hint::NORMAL)) return Fail("could not open file");
+    if (!CompressLzma2Container(input.data(), input.length(), preprocess, output)) return false;
   }
   if (WriteWholeFile(output_path, output.data(), output.length()) != output.length())
     return Fail("could not write output file");

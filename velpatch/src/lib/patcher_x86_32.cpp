@@ -24,8 +24,7 @@ PatchStatus ReadNestedProgram(ByteSourceSet& nested, std::unique_ptr<EncodedProg
   EncodedProgram* raw = nullptr;
   const PatchStatus status = DeserializeEncodedProgram(widened, &raw);
   program->reset(raw);
-  if (status != PatchStatus::Ok)
-    return status;
+  if (status != PatchStatus::Ok) return status;
   for (size_t i = 0; i < nested.count(); ++i) {
     ByteSource& stream = nested.stream(i);
     if (!stream.Skip(static_cast<size_t>(widened.stream(i).current() - stream.current())))
@@ -50,21 +49,17 @@ PatchStatus PatcherX86_32::ReadParameters(ByteSource& parameters) {
 PatchStatus PatcherX86_32::PredictParameters(ByteSinkSet&) { return PatchStatus::Ok; }
 
 PatchStatus PatcherX86_32::TransformElement(ByteSourceSet& corrected, ByteSinkSet& transformed) {
-  if (!corrected.AllConsumed())
-    return PatchStatus::GeneralError;
+  if (!corrected.AllConsumed()) return PatchStatus::GeneralError;
   std::unique_ptr<InstructionProgram> program;
-  const PatchStatus status =
-      DisassembleElement(m_Ensemble + m_BaseOffset, m_BaseLength, &program);
-  if (status != PatchStatus::Ok)
-    return status;
+  const PatchStatus status = DisassembleElement(m_Ensemble + m_BaseOffset, m_BaseLength, &program);
+  if (status != PatchStatus::Ok) return status;
   return EncodeElement(*program, transformed);
 }
 
 PatchStatus PatcherX86_32::ReformElement(ByteSourceSet& transformed, ByteSink& reformed) {
   std::unique_ptr<EncodedProgram> program;
   const PatchStatus status = ReadNestedProgram(transformed, &program);
-  if (status != PatchStatus::Ok)
-    return PatchStatus::ProgramReadFailed;
+  if (status != PatchStatus::Ok) return PatchStatus::ProgramReadFailed;
   return Assemble(*program, reformed) == PatchStatus::Ok ? PatchStatus::Ok
                                                          : PatchStatus::AssemblyFailed;
 }

@@ -27,8 +27,7 @@ class PatcherX86_32 : public TransformationPatcher {
   [[nodiscard]] PatchStatus TransformElement(ByteSourceSet& corrected,
                                              ByteSinkSet& transformed) override;
   // Reads an encoded program (ProgramReadFailed) and assembles it (AssemblyFailed).
-  [[nodiscard]] PatchStatus ReformElement(ByteSourceSet& transformed,
-                                          ByteSink& reformed) override;
+  [[nodiscard]] PatchStatus ReformElement(ByteSourceSet& transformed, ByteSink& reformed) override;
 
   uint32_t base_offset() const { return m_BaseOffset; }
   uint32_t base_length() const { return m_BaseLength; }
