@@ -54,6 +54,7 @@ const PairCase kPairs[] = {
     {"identical", [] { return Fixture("old_elf32_x86.so"); },
      [] { return Fixture("old_elf32_x86.so"); }, 1},
     {"text", [] { return Bytes(3000, 'a'); }, [] { return Bytes(2000, 'b'); }, 0},
+    {"from_empty", [] { return Bytes(); }, [] { return Fixture("old_pe64.dll"); }, 0},
     {"to_empty", [] { return Fixture("old_pe64.dll"); }, [] { return Bytes(); }, 0},
 };
 
