@@ -56,6 +56,12 @@ class Assembler {
         m_Abs32Indexes(program.abs32_indexes) {}
 
   bool Run() {
+    // Copies write their bytes and references at most four bytes each: reserving that up
+    // front spares the output its growth copies (the tables add a little at the end).
+    const size_t estimate = m_Program.copy_bytes.size() + 4 * m_Program.rel32_indexes.size() +
+                            4 * m_Program.abs32_indexes.size();
+    if (!m_Out.Reserve(estimate))
+      return false;
     for (uint32_t op : m_Program.ops) {
       if (!Step(op))
         return false;

@@ -278,6 +278,9 @@ bool DisassemblerElf::EmitProgram(InstructionProgram& program) {
   }
   // Rel32 file offsets were set, and checked to map, when the references were found.
 
+  // Each reference and each section adds about two instructions.
+  if (!program.Reserve(2 * (m_Rel32.size() + m_Abs32Rvas.size() + m_Sections.size()) + 1))
+    return Bad("Out of memory");
   m_NextAbs32 = 0;
   m_NextRel32 = 0;
   m_RelocTableEmitted = false;

@@ -5,6 +5,7 @@
 #include "encoded_program.h"
 #include "instruction_program.h"
 #include "log.h"
+#include "nothrow.h"
 
 namespace velpatch {
 namespace {
@@ -54,6 +55,27 @@ bool EncodeInstruction(const InstructionProgram& program, const Instruction& ins
   return true;
 }
 
+// Sizes the tables up front: growing them while encoding a large image copies them again and
+// again and leaves up to half of each unused.
+bool ReserveTables(const InstructionProgram& program, EncodedProgram& encoded) {
+  size_t bytes = 0;
+  size_t rel32 = 0;
+  size_t abs32 = 0;
+  for (const Instruction& insn : program.instructions()) {
+    bytes += insn.kind == InstructionKind::Bytes ? insn.value : insn.kind == InstructionKind::Byte;
+    rel32 += insn.kind == InstructionKind::Rel32 || insn.kind == InstructionKind::Rel32Arm;
+    abs32 += insn.kind == InstructionKind::Abs32;
+  }
+  return NoThrowAlloc([&] {
+    encoded.ops.reserve(program.instructions().size());
+    encoded.copy_bytes.reserve(bytes);
+    encoded.rel32_indexes.reserve(rel32);
+    encoded.abs32_indexes.reserve(abs32);
+    encoded.rel32_rvas.reserve(program.rel32_labels().size());
+    encoded.abs32_rvas.reserve(program.abs32_labels().size());
+  });
+}
+
 }  // namespace
 
 PatchStatus EncodeProgram(const InstructionProgram& program, EncodedProgram** out) {
@@ -62,6 +84,8 @@ PatchStatus EncodeProgram(const InstructionProgram& program, EncodedProgram** ou
   if (!encoded)
     return PatchStatus::GeneralError;
   encoded->image_base = program.image_base();
+  if (!ReserveTables(program, *encoded))
+    return PatchStatus::GeneralError;
 
   if (!DefineTargets(program.abs32_labels(), *encoded, true) ||
       !DefineTargets(program.rel32_labels(), *encoded, false))

@@ -116,6 +116,7 @@ PatchStatus SerializeEncodedProgram(const EncodedProgram& program, ByteSinkSet& 
   ok = WriteTable(base, program.origins) && ok;
   ok = WriteTable(streams.stream(kOps), program.ops) && ok;
   ByteSink& copy_bytes = streams.stream(kCopyBytes);
+  ok = copy_bytes.Reserve(program.copy_bytes.size() + 5) && ok;
   ok = copy_bytes.WriteVarSize(program.copy_bytes.size()) && ok;
   ok = copy_bytes.Write(program.copy_bytes.data(), program.copy_bytes.size()) && ok;
   ok = WriteTable(streams.stream(kAbs32Indexes), program.abs32_indexes) && ok;

@@ -19,6 +19,10 @@ Label* InstructionProgram::FindOrMakeLabel(LabelMap& labels, uint32_t rva) {
   return label;
 }
 
+bool InstructionProgram::Reserve(size_t n) {
+  return NoThrowAlloc([&] { m_Instructions.reserve(m_Instructions.size() + n); });
+}
+
 bool InstructionProgram::EmitOrigin(uint32_t rva) {
   Instruction insn;
   insn.kind = InstructionKind::Origin;

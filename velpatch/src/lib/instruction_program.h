@@ -66,6 +66,9 @@ class InstructionProgram {
   LabelMap& rel32_labels() { return m_Rel32Labels; }
   const LabelMap& rel32_labels() const { return m_Rel32Labels; }
 
+  // Room for n more instructions (an estimate the disassembler can make up front).
+  [[nodiscard]] bool Reserve(size_t n);
+
   [[nodiscard]] bool EmitOrigin(uint32_t rva);
   [[nodiscard]] bool EmitPeRelocs();
   [[nodiscard]] bool EmitElfRelocs();
