@@ -259,8 +259,10 @@ bool ScanInParts(const uint8_t* old_data, int64_t old_size, const uint8_t* new_d
 }
 
 // Encoder choices per run. Control triples are varints of no fixed width: only the previous
-// byte helps to predict a byte. The diff run is mostly long stretches of zeros, which the coder
-// only takes as long matches when it looks for them. The extra run is new code and data.
+// byte helps to predict a byte. The diff run is mostly long stretches of zeros between changed
+// bytes: the coder takes them as long matches only when it looks for such, and a deep search
+// codes the sparse changes of a lightly edited file far better. The extra run is new code and
+// data.
 Lzma2Tuning ControlTuning() {
   Lzma2Tuning tuning;
   tuning.literal_context_bits = 1;
@@ -271,7 +273,7 @@ Lzma2Tuning ControlTuning() {
 Lzma2Tuning DiffTuning() {
   Lzma2Tuning tuning;
   tuning.nice_length = 273;
-  tuning.search_depth = 64;
+  tuning.search_depth = 512;
   return tuning;
 }
 
