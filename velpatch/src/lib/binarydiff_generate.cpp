@@ -224,8 +224,8 @@ constexpr int64_t kMinScanPart = int64_t{1} << 20;
 // Scans the new data in consecutive parts at once, one thread each, and joins their runs. Each
 // part's triples start from old position 0, so every part but the last ends with its old
 // position rewound to 0.
-bool ScanInParts(const uint8_t* old_data, int64_t old_size, const uint8_t* new_data,
-                 int64_t new_size, const SuffixArray& suffixes, Runs* runs) {
+bool ScanInPartsOrThrow(const uint8_t* old_data, int64_t old_size, const uint8_t* new_data,
+                        int64_t new_size, const SuffixArray& suffixes, Runs* runs) {
   const int64_t parts = std::max<int64_t>(
       1, std::min<int64_t>(static_cast<int64_t>(CodingThreads()), new_size / kMinScanPart));
   std::vector<Runs> part_runs(static_cast<size_t>(parts));
@@ -256,6 +256,15 @@ bool ScanInParts(const uint8_t* old_data, int64_t old_size, const uint8_t* new_d
       return false;
   }
   return true;
+}
+
+bool ScanInParts(const uint8_t* old_data, int64_t old_size, const uint8_t* new_data,
+                 int64_t new_size, const SuffixArray& suffixes, Runs* runs) {
+  try {
+    return ScanInPartsOrThrow(old_data, old_size, new_data, new_size, suffixes, runs);
+  } catch (...) {  // the part lists could not be allocated
+    return false;
+  }
 }
 
 // Encoder choices per run. Control triples are varints of no fixed width: only the previous
