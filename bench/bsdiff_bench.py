@@ -5,9 +5,11 @@ For each pair it measures, side by side and in alternating order (the machine ma
 patch size, generation wall time, CPU time and peak memory (GNU time's maximum RSS) of
 `velpatch diff` (methods 1, 0 and 2) and of `bsdiff`, then the application time of
 `velpatch apply-diff` (method 1) and `bspatch`, checks that every patch reproduces the new file,
-and prints a table with the ratios velpatch/bsdiff.
+and prints a table with the ratios velpatch/bsdiff. With --baseline, an earlier velpatch build
+is measured in the same runs (method 1), for before/after figures under the same load.
 
-Usage: bench/bsdiff_bench.py [--velpatch PATH] [--reps N] [--large] [--report FILE]
+Usage: bench/bsdiff_bench.py [--velpatch PATH] [--baseline PATH] [--reps N] [--large]
+                             [--report FILE]
 Installs its optional packages (bsdiff, time) when missing and run as root; builds
 build-bench/bin/velpatch when no --velpatch is given.
 """
@@ -101,24 +103,32 @@ def timed(command, output):
     return float(wall), float(user) + float(system), int(rss)
 
 
-def best(samples):
-    return (min(s[0] for s in samples), min(s[1] for s in samples), max(s[2] for s in samples))
+def median(values):
+    values = sorted(values)
+    middle = len(values) // 2
+    return values[middle] if len(values) % 2 else (values[middle - 1] + values[middle]) / 2
 
 
-def measure_pair(velpatch, old, new, work, reps):
+def medians(samples):
+    return tuple(median([s[i] for s in samples]) for i in range(3))
+
+
+def measure_pair(velpatch, baseline, old, new, work, reps):
     gen = {
         "velpatch m1": lambda p: [velpatch, "diff", "--method", "1", old, new, p],
         "velpatch m0": lambda p: [velpatch, "diff", "--method", "0", old, new, p],
         "velpatch m2": lambda p: [velpatch, "diff", "--method", "2", old, new, p],
         "bsdiff": lambda p: ["bsdiff", old, new, p],
     }
+    if baseline:
+        gen["baseline m1"] = lambda p: [baseline, "diff", "--method", "1", old, new, p]
     patches = {name: os.path.join(work, name.replace(" ", "_") + ".patch") for name in gen}
     samples = {name: [] for name in gen}
     order = list(gen)
     for rep in range(reps):
         for name in (order if rep % 2 == 0 else reversed(order)):
             samples[name].append(timed(gen[name](patches[name]), patches[name]))
-    results = {name: best(samples[name]) + (os.path.getsize(patches[name]),) for name in gen}
+    results = {name: medians(samples[name]) + (os.path.getsize(patches[name]),) for name in gen}
 
     apply = {
         "velpatch m1": lambda o: [velpatch, "apply-diff", old, patches["velpatch m1"], o],
@@ -126,13 +136,16 @@ def measure_pair(velpatch, old, new, work, reps):
         "velpatch m2": lambda o: [velpatch, "apply-diff", old, patches["velpatch m2"], o],
         "bsdiff": lambda o: ["bspatch", old, o, patches["bsdiff"]],
     }
-    applied = {}
-    for name in apply:
-        out = os.path.join(work, "applied")
-        runs = [timed(apply[name](out), out) for _ in range(reps)]
-        if open(out, "rb").read() != open(new, "rb").read():
-            sys.exit("bsdiff_bench: %s patch does not reproduce %s" % (name, new))
-        applied[name] = best(runs)
+    if baseline:
+        apply["baseline m1"] = lambda o: [baseline, "apply-diff", old, patches["baseline m1"], o]
+    out = os.path.join(work, "applied")
+    runs = {name: [] for name in apply}
+    for rep in range(reps):
+        for name in (list(apply) if rep % 2 == 0 else reversed(list(apply))):
+            runs[name].append(timed(apply[name](out), out))
+            if open(out, "rb").read() != open(new, "rb").read():
+                sys.exit("bsdiff_bench: %s patch does not reproduce %s" % (name, new))
+    applied = {name: medians(runs[name]) for name in apply}
     return results, applied
 
 
@@ -143,7 +156,8 @@ def ratio(a, b):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--velpatch", help="velpatch binary (default: build one)")
-    parser.add_argument("--reps", type=int, default=3, help="runs per measurement (best kept)")
+    parser.add_argument("--baseline", help="an earlier velpatch build to compare (method 1)")
+    parser.add_argument("--reps", type=int, default=3, help="runs per measurement (median kept)")
     parser.add_argument("--large", action="store_true", help="also the 33 MB compiler pair")
     parser.add_argument("--report", help="also write the table to this file")
     args = parser.parse_args()
@@ -154,7 +168,7 @@ def main():
     with tempfile.TemporaryDirectory() as work:
         pairs = find_pairs(work, args.large)
         lines.append("load average at start: " + open("/proc/loadavg").read().strip())
-        lines.append("best of %d runs; sizes in bytes, times in s (wall / CPU), memory in MiB" %
+        lines.append("median of %d runs; sizes in bytes, times in s (wall / CPU), memory in MiB" %
                      args.reps)
         lines.append("")
         lines.append("| pair | old | new | tool | patch | gen wall | gen CPU | gen peak MiB "
@@ -163,22 +177,27 @@ def main():
         ratios = []
         for label, old, new in pairs:
             print("measuring", label, file=sys.stderr)
-            results, applied = measure_pair(velpatch, old, new, work, args.reps)
+            results, applied = measure_pair(velpatch, args.baseline, old, new, work, args.reps)
             for name in results:
                 wall, cpu, rss, size = results[name]
                 awall, _, arss = applied[name]
                 lines.append("| %s | %d | %d | %s | %d | %.2f | %.2f | %.0f | %.2f | %.0f |" % (
                     label, os.path.getsize(old), os.path.getsize(new), name, size, wall, cpu,
                     rss / 1024, awall, arss / 1024))
-            v, b = results["velpatch m1"], results["bsdiff"]
-            ratios.append("| %s | %s | %s | %s | %s | %s |" % (
-                label, ratio(v[3], b[3]), ratio(v[0], b[0]), ratio(v[1], b[1]), ratio(v[2], b[2]),
-                ratio(applied["velpatch m1"][0], applied["bsdiff"][0])))
+            b = results["bsdiff"]
+            for name in ["baseline m1", "velpatch m1"]:
+                if name not in results:
+                    continue
+                v = results[name]
+                ratios.append("| %s | %s | %s | %s | %s | %s | %s |" % (
+                    label, name, ratio(v[3], b[3]), ratio(v[0], b[0]), ratio(v[1], b[1]),
+                    ratio(v[2], b[2]), ratio(applied[name][0], applied["bsdiff"][0])))
         lines.append("")
-        lines.append("velpatch method 1 / bsdiff:")
+        lines.append("method 1 / bsdiff:")
         lines.append("")
-        lines.append("| pair | patch size | gen wall | gen CPU | gen peak memory | apply wall |")
-        lines.append("|---|---|---|---|---|---|")
+        lines.append("| pair | build | patch size | gen wall | gen CPU | gen peak memory "
+                     "| apply wall |")
+        lines.append("|---|---|---|---|---|---|---|")
         lines.extend(ratios)
         lines.append("")
         lines.append("load average at end: " + open("/proc/loadavg").read().strip())

@@ -110,6 +110,26 @@ TEST(BinaryDiff, RoundTripsForEveryMethodAndForm) {
   }
 }
 
+// New data of several MiB is scanned in parts on separate threads: each part's triples must
+// start from the old position the part before left behind, wherever its matches lie.
+TEST(BinaryDiff, RoundTripsNewDataScannedInParts) {
+  const Bytes old = Random(size_t{3} << 20, 12);
+  Bytes swapped(old.begin() + old.size() / 2, old.end());
+  swapped.insert(swapped.end(), old.begin(), old.begin() + old.size() / 2);
+  const std::vector<Pair> pairs = {
+      {"identical", old, old}, {"edited", old, Edited(old, 13)}, {"halves swapped", old, swapped}};
+  for (const Pair& p : pairs) {
+    for (uint8_t method : {DIFF_METHOD_RAW, DIFF_METHOD_LZMA2_PER_RUN}) {
+      SCOPED_TRACE(std::string(p.name) + " method " + std::to_string(method));
+      Bytes diff, result;
+      ASSERT_TRUE(Generate(p.old_data, p.new_data, &diff, false, method));
+      ASSERT_TRUE(Apply(p.old_data, diff, &result, false));
+      EXPECT_TRUE(result == p.new_data);
+      EXPECT_LT(diff.size(), method == DIFF_METHOD_RAW ? 2 * old.size() : old.size() / 10);
+    }
+  }
+}
+
 TEST(BinaryDiff, SimilarInputsGiveSmallDiffs) {
   const Bytes old = Random(200000, 8);
   Bytes diff;

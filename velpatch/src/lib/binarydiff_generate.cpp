@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <thread>
+#include <vector>
 
 #include "binarydiff.h"
 #include "log.h"
@@ -16,6 +17,11 @@ namespace velpatch {
 namespace {
 
 constexpr char kDiffMagic[8] = {'V', 'L', 'D', 'I', 'F', 'F', '1', '0'};
+// A new exact match replaces the current alignment only when it matches this many more bytes
+// than the alignment does over the same stretch. Each switch costs a control triple (and mostly
+// a second one to come back) whose seek hardly compresses; below this margin the switch costs
+// the patch more than the differences it saves.
+constexpr int64_t kSwitchMargin = 12;
 constexpr int64_t kMaxSide = std::numeric_limits<int32_t>::max();
 
 int64_t CommonPrefix(const uint8_t* a, int64_t a_size, const uint8_t* b, int64_t b_size) {
@@ -43,6 +49,9 @@ class Generator {
         m_Suffixes(suffixes) {}
 
   bool Run(Runs* runs);
+  // After Run: rewrites the last seek so that the old position ends at 0, where the triples of
+  // a following part of the new data start from.
+  bool RewindOldPosition(Runs* runs) const;
 
  private:
   // Longest match of the new data from `scan` in the old data; sets *pos to its old position.
@@ -54,13 +63,17 @@ class Generator {
     return old_index >= 0 && old_index < m_OldSize && m_Old[old_index] == m_New[new_index];
   }
   bool Emit(Runs* runs, int64_t last_scan, int64_t last_pos, int64_t lenf, int64_t scan,
-            int64_t lenb, int64_t pos) const;
+            int64_t lenb, int64_t pos);
 
   const uint8_t* m_Old;
   int64_t m_OldSize;
   const uint8_t* m_New;
   int64_t m_NewSize;
   const SuffixArray& m_Suffixes;  // m_OldSize + 1 entries
+  // The last triple's seek, where it starts in the control run, and the old position after it.
+  int64_t m_LastSeek = 0;
+  size_t m_LastSeekAt = 0;
+  int64_t m_EndPosition = 0;
 };
 
 int64_t Generator::Search(int64_t scan, int64_t* pos) const {
@@ -109,18 +122,29 @@ int64_t Generator::Search(int64_t scan, int64_t* pos) const {
 }
 
 bool Generator::Emit(Runs* runs, int64_t last_scan, int64_t last_pos, int64_t lenf, int64_t scan,
-                     int64_t lenb, int64_t pos) const {
+                     int64_t lenb, int64_t pos) {
   // The runs were reserved at the new size, which the segments never exceed together.
   if (static_cast<uint64_t>(lenf) > runs->diff.capacity() - runs->diff.length()) return false;
   uint8_t* diff = runs->diff.spare();
   for (int64_t i = 0; i < lenf; ++i)
     diff[i] = static_cast<uint8_t>(m_New[last_scan + i] - m_Old[last_pos + i]);
   const int64_t extra = (scan - lenb) - (last_scan + lenf);
-  return runs->diff.Commit(static_cast<size_t>(lenf)) &&
-         runs->extra.Write(m_New + last_scan + lenf, static_cast<size_t>(extra)) &&
-         runs->control.WriteVarInt32(static_cast<int32_t>(lenf)) &&
-         runs->control.WriteVarInt32(static_cast<int32_t>(extra)) &&
-         runs->control.WriteVarInt32(static_cast<int32_t>((pos - lenb) - (last_pos + lenf)));
+  m_LastSeek = (pos - lenb) - (last_pos + lenf);
+  m_EndPosition = pos - lenb;
+  if (!runs->diff.Commit(static_cast<size_t>(lenf)) ||
+      !runs->extra.Write(m_New + last_scan + lenf, static_cast<size_t>(extra)) ||
+      !runs->control.WriteVarInt32(static_cast<int32_t>(lenf)) ||
+      !runs->control.WriteVarInt32(static_cast<int32_t>(extra)))
+    return false;
+  m_LastSeekAt = runs->control.length();
+  return runs->control.WriteVarInt32(static_cast<int32_t>(m_LastSeek));
+}
+
+bool Generator::RewindOldPosition(Runs* runs) const {
+  // The old position before the last triple plus its copy length is at most the old size, so
+  // the new seek fits 32 bits.
+  runs->control.Truncate(m_LastSeekAt);
+  return runs->control.WriteVarInt32(static_cast<int32_t>(m_LastSeek - m_EndPosition));
 }
 
 bool Generator::Run(Runs* runs) {
@@ -138,7 +162,7 @@ bool Generator::Run(Runs* runs) {
       for (; sc < scan + len; ++sc) {
         if (OldMatches(sc + last_offset, sc)) ++old_score;
       }
-      if ((len == old_score && len != 0) || len > old_score + 8) break;
+      if ((len == old_score && len != 0) || len > old_score + kSwitchMargin) break;
       if (len > 10240 && old_score < len) break;
       if (OldMatches(scan + last_offset, scan)) --old_score;
     }
@@ -193,14 +217,92 @@ size_t CodingThreads() {
   return std::min<size_t>(std::max(1u, std::thread::hardware_concurrency()), 4);
 }
 
+// Parts of the new data scanned on their own threads are at least this long; each part boundary
+// costs about one control triple.
+constexpr int64_t kMinScanPart = int64_t{1} << 20;
+
+// Scans the new data in consecutive parts at once, one thread each, and joins their runs. Each
+// part's triples start from old position 0, so every part but the last ends with its old
+// position rewound to 0.
+bool ScanInPartsOrThrow(const uint8_t* old_data, int64_t old_size, const uint8_t* new_data,
+                        int64_t new_size, const SuffixArray& suffixes, Runs* runs) {
+  const int64_t parts = std::max<int64_t>(
+      1, std::min<int64_t>(static_cast<int64_t>(CodingThreads()), new_size / kMinScanPart));
+  std::vector<Runs> part_runs(static_cast<size_t>(parts));
+  std::vector<char> ok(static_cast<size_t>(parts), 0);
+  auto scan_part = [&](int64_t i) {
+    const int64_t begin = new_size / parts * i;
+    const int64_t end = i + 1 == parts ? new_size : begin + new_size / parts;
+    Generator generator(old_data, old_size, new_data + begin, end - begin, suffixes);
+    Runs& part = part_runs[static_cast<size_t>(i)];
+    ok[static_cast<size_t>(i)] =
+        generator.Run(&part) && (i + 1 == parts || generator.RewindOldPosition(&part));
+  };
+  std::vector<std::thread> threads;
+  for (int64_t i = 1; i < parts; ++i) {
+    try {
+      threads.emplace_back(scan_part, i);
+    } catch (...) {  // no thread to be had: scan the part here
+      scan_part(i);
+    }
+  }
+  scan_part(0);
+  for (std::thread& t : threads) t.join();
+  *runs = std::move(part_runs[0]);
+  for (size_t i = 0; i < part_runs.size(); ++i) {
+    if (!ok[i]) return false;
+    if (i > 0 && !(runs->control.Append(part_runs[i].control) &&
+                   runs->diff.Append(part_runs[i].diff) && runs->extra.Append(part_runs[i].extra)))
+      return false;
+  }
+  return true;
+}
+
+bool ScanInParts(const uint8_t* old_data, int64_t old_size, const uint8_t* new_data,
+                 int64_t new_size, const SuffixArray& suffixes, Runs* runs) {
+  try {
+    return ScanInPartsOrThrow(old_data, old_size, new_data, new_size, suffixes, runs);
+  } catch (...) {  // the part lists could not be allocated
+    return false;
+  }
+}
+
+// Encoder choices per run. Control triples are varints of no fixed width: only the previous
+// byte helps to predict a byte. The diff run is mostly long stretches of zeros between changed
+// bytes: the coder takes them as long matches only when it looks for such, and a deep search
+// codes the sparse changes of a lightly edited file far better. The extra run is new code and
+// data.
+Lzma2Tuning ControlTuning() {
+  Lzma2Tuning tuning;
+  tuning.literal_context_bits = 1;
+  tuning.position_bits = 0;
+  return tuning;
+}
+
+Lzma2Tuning DiffTuning() {
+  Lzma2Tuning tuning;
+  tuning.nice_length = 273;
+  tuning.search_depth = 512;
+  return tuning;
+}
+
+Lzma2Tuning ExtraTuning() {
+  Lzma2Tuning tuning;
+  tuning.literal_context_bits = 4;
+  tuning.position_bits = 0;
+  return tuning;
+}
+
 // Method 1: the three runs are independent blocks. The diff run, by far the largest, is coded
 // in pieces on all cores while a second thread does the other two.
 bool CompressRunsSeparately(Runs* runs, ByteSink& out) {
   ByteSink control_block, diff_block, extra_block;
   bool small_ok = false;
   auto code_small_runs = [&] {
-    small_ok = WriteLzma2Block(runs->control.data(), runs->control.length(), control_block) &&
-               WriteLzma2Block(runs->extra.data(), runs->extra.length(), extra_block);
+    small_ok = WriteLzma2BlockTuned(runs->control.data(), runs->control.length(), ControlTuning(),
+                                    1, control_block) &&
+               WriteLzma2BlockTuned(runs->extra.data(), runs->extra.length(), ExtraTuning(), 1,
+                                    extra_block);
   };
   std::thread worker;
   try {
@@ -208,8 +310,8 @@ bool CompressRunsSeparately(Runs* runs, ByteSink& out) {
   } catch (...) {  // no thread to be had: do it here
     code_small_runs();
   }
-  const bool diff_ok =
-      WriteLzma2BlockInPieces(runs->diff.data(), runs->diff.length(), CodingThreads(), diff_block);
+  const bool diff_ok = WriteLzma2BlockTuned(runs->diff.data(), runs->diff.length(), DiffTuning(),
+                                            CodingThreads(), diff_block);
   if (worker.joinable()) worker.join();
   return small_ok && diff_ok && out.Append(control_block) && out.Append(diff_block) &&
          out.Append(extra_block);
@@ -253,9 +355,8 @@ bool Generate(ByteSource& old, ByteSource& new_data, ByteSink& out, bool write_h
   {
     SuffixArray suffixes;
     if (!suffixes.Build(old_data, old_size)) return false;
-    Generator generator(old_data, static_cast<int64_t>(old_size), new_bytes,
-                        static_cast<int64_t>(new_size), suffixes);
-    if (!generator.Run(&runs)) {
+    if (!ScanInParts(old_data, static_cast<int64_t>(old_size), new_bytes,
+                     static_cast<int64_t>(new_size), suffixes, &runs)) {
       Log("could not build diff runs: out of memory", LOG_ERROR);
       return false;
     }
@@ -280,7 +381,7 @@ bool Generate(ByteSource& old, ByteSource& new_data, ByteSink& out, bool write_h
     default: {
       ByteSink body;
       ok = WriteRawBody(&runs, body) &&
-           WriteLzma2BlockInPieces(body.data(), body.length(), CodingThreads(), out);
+           WriteLzma2BlockTuned(body.data(), body.length(), DiffTuning(), CodingThreads(), out);
       break;
     }
   }

@@ -121,19 +121,25 @@ namespace {
 // it saves and the lost cross-piece matches start to show.
 constexpr size_t kMinPieceLength = size_t{1} << 20;
 
-// The SDK's level 9, with the dictionary capped at the input's length: a larger one cannot find
-// anything more, and capping it keeps the encoder's memory in proportion to what it codes.
-bool EncoderOptions(size_t length, lzma_options_lzma* options) {
+// The SDK's level 9 with the given literal and match choices, and the dictionary capped at the
+// input's length: a larger one cannot find anything more, and capping it keeps the encoder's
+// memory in proportion to what it codes.
+bool EncoderOptions(size_t length, const Lzma2Tuning& tuning, lzma_options_lzma* options) {
   if (lzma_lzma_preset(options, 9)) return false;
   if (length < options->dict_size)
     options->dict_size = std::max<uint32_t>(static_cast<uint32_t>(length), LZMA_DICT_SIZE_MIN);
+  options->lc = tuning.literal_context_bits;
+  options->lp = tuning.literal_position_bits;
+  options->pb = tuning.position_bits;
+  options->nice_len = tuning.nice_length;
+  options->depth = tuning.search_depth;
   return true;
 }
 
 // Appends a raw LZMA2 stream holding the bytes, ending with its end marker.
-bool EncodeRawStream(const uint8_t* data, size_t length, ByteSink& out) {
+bool EncodeRawStream(const uint8_t* data, size_t length, const Lzma2Tuning& tuning, ByteSink& out) {
   lzma_options_lzma options;
-  if (!EncoderOptions(length, &options)) return false;
+  if (!EncoderOptions(length, tuning, &options)) return false;
   const lzma_filter filters[2] = {{LZMA_FILTER_LZMA2, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
   const size_t bound = lzma_stream_buffer_bound(length);
   if (bound == 0 || !out.Reserve(bound)) return false;
@@ -146,14 +152,15 @@ bool EncodeRawStream(const uint8_t* data, size_t length, ByteSink& out) {
 // Codes `pieces` consecutive pieces of the bytes on their own threads and joins them into one
 // stream. Each piece's stream starts with a dictionary reset, which LZMA2 allows at any chunk,
 // so the joined stream (each end marker but the last dropped) decodes like any other.
-bool EncodeInPieces(const uint8_t* data, size_t length, size_t pieces, ByteSink& out) {
+bool EncodeInPieces(const uint8_t* data, size_t length, size_t pieces, const Lzma2Tuning& tuning,
+                    ByteSink& out) {
   std::vector<ByteSink> coded(pieces);
   std::vector<char> ok(pieces, 0);
   const size_t piece_length = length / pieces;
   auto encode = [&](size_t i) {
     const size_t begin = i * piece_length;
     const size_t end = i + 1 == pieces ? length : begin + piece_length;
-    ok[i] = EncodeRawStream(data + begin, end - begin, coded[i]);
+    ok[i] = EncodeRawStream(data + begin, end - begin, tuning, coded[i]);
   };
   std::vector<std::thread> threads;
   for (size_t i = 1; i < pieces; ++i) {
@@ -184,6 +191,11 @@ bool WriteLzma2Block(const void* bytes, size_t length, ByteSink& out) {
 }
 
 bool WriteLzma2BlockInPieces(const void* bytes, size_t length, size_t threads, ByteSink& out) {
+  return WriteLzma2BlockTuned(bytes, length, Lzma2Tuning(), threads, out);
+}
+
+bool WriteLzma2BlockTuned(const void* bytes, size_t length, const Lzma2Tuning& tuning,
+                          size_t threads, ByteSink& out) {
   const size_t old_length = out.length();
   if (length > std::numeric_limits<uint32_t>::max()) {
     // The size field has 32 bits: a larger block could not be read back.
@@ -193,7 +205,8 @@ bool WriteLzma2BlockInPieces(const void* bytes, size_t length, size_t threads, B
   lzma_options_lzma options;
   uint8_t property = 0;
   const lzma_filter filter = {LZMA_FILTER_LZMA2, &options};
-  if (!EncoderOptions(length, &options) || lzma_properties_encode(&filter, &property) != LZMA_OK) {
+  if (!EncoderOptions(length, tuning, &options) ||
+      lzma_properties_encode(&filter, &property) != LZMA_OK) {
     Log("Error Lzma2Enc_SetProps", LOG_ERROR);
     return false;
   }
@@ -202,8 +215,8 @@ bool WriteLzma2BlockInPieces(const void* bytes, size_t length, size_t threads, B
   bool ok = false;
   try {
     ok = out.WriteByte(property) && out.WriteVarSize(length) &&
-         (pieces == 1 ? EncodeRawStream(data, length, out)
-                      : EncodeInPieces(data, length, pieces, out));
+         (pieces == 1 ? EncodeRawStream(data, length, tuning, out)
+                      : EncodeInPieces(data, length, pieces, tuning, out));
   } catch (...) {  // the piece lists could not be allocated
     ok = false;
   }

@@ -32,6 +32,19 @@ enum Lzma2Result : int {
 // The block reads back like any other; it is slightly larger than one coded in a single piece.
 [[nodiscard]] bool WriteLzma2BlockInPieces(const void* bytes, size_t length, size_t threads,
                                            ByteSink& out);
+
+// Encoder choices that suit one kind of data. Every chunk of the stream carries the literal and
+// position parameters, so blocks coded with any of them read back with the same decoder.
+struct Lzma2Tuning {
+  uint32_t literal_context_bits = 3;   // lc; lc + lp may not exceed 4
+  uint32_t literal_position_bits = 0;  // lp
+  uint32_t position_bits = 2;          // pb
+  uint32_t nice_length = 64;           // matches this long are taken without looking further
+  uint32_t search_depth = 0;           // match finder cycles; 0 lets the coder choose
+};
+// WriteLzma2BlockInPieces with the given encoder choices instead of the defaults above.
+[[nodiscard]] bool WriteLzma2BlockTuned(const void* bytes, size_t length, const Lzma2Tuning& tuning,
+                                        size_t threads, ByteSink& out);
 // Same for everything from the source's position to its end; on success the source is left at
 // its end.
 [[nodiscard]] bool WriteLzma2Block(ByteSource& in, ByteSink& out);
