@@ -5,6 +5,7 @@
 #include <string>
 
 #include "commands.h"
+#include "program_commands.h"
 
 namespace velpatch {
 namespace tool {
@@ -17,6 +18,8 @@ const Subcommand kSubcommands[] = {
      &RunDiff},
     {"apply-diff", "[--header] OLD PATCH NEW", "apply a binary diff to OLD, writing NEW",
      &RunApplyDiff},
+    {"detect", "FILE", "print the executable kind and image length of FILE", &RunDetect},
+    {"roundtrip", "FILE", "disassemble and reassemble FILE, and compare", &RunRoundtrip},
 };
 
 void PrintHelp(FILE* to) {
