@@ -5,6 +5,7 @@
 #include <string>
 
 #include "commands.h"
+#include "patch_commands.h"
 #include "program_commands.h"
 
 namespace velpatch {
@@ -20,6 +21,12 @@ const Subcommand kSubcommands[] = {
      &RunApplyDiff},
     {"detect", "FILE", "print the executable kind and image length of FILE", &RunDetect},
     {"roundtrip", "FILE", "disassemble and reassemble FILE, and compare", &RunRoundtrip},
+    {"compress", "[--plain] IN OUT",
+     "write an LZMA2 container of IN (executables disassembled unless --plain)", &RunCompress},
+    {"decompress", "IN OUT", "unpack the LZMA2 container IN to OUT", &RunDecompress},
+    {"gen", "[--stats] [--transformed] OLD NEW PATCH",
+     "write an ensemble patch from OLD to NEW (--transformed: keep transformations)", &RunGen},
+    {"apply", "OLD PATCH NEW", "apply an ensemble patch to OLD, writing NEW", &RunApply},
 };
 
 void PrintHelp(FILE* to) {

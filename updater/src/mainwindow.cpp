@@ -16,14 +16,23 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QTimer>
+#include <QUrl>
 
 MainWindow *MainWindow::s_Instance = nullptr;
 
 MainWindow::MainWindow(Configuration *configuration)
+    : MainWindow(configuration, nullptr)
+{
+}
+
+MainWindow::MainWindow(Configuration *configuration, UpdateEngine *engine)
     : m_Ui(new Ui::MainWindow)
     , m_Configuration(configuration)
-    , m_Engine(new UpdateEngine(configuration, this))
+    , m_Engine(engine ? engine : new UpdateEngine(configuration, this))
 {
+    m_Engine->setParent(this);
+    // The images live in the static library; its resources must be registered explicitly.
+    Q_INIT_RESOURCE(velloran);
     s_Instance = this;
 
     connect(m_Engine, &UpdateEngine::error, this, [this](const QString &text) {
@@ -47,8 +56,14 @@ MainWindow::MainWindow(Configuration *configuration)
         }
     }, Qt::QueuedConnection);
 
-    m_Ui->velloranLabel->setUrl(BuildSettings::productWebsite());
-    m_Ui->banner->setUrl(BuildSettings::productWebsite());
+    // The notice links to the web site the program was built for.
+    const QString website = BuildSettings::productWebsite();
+    m_Ui->copyrightLabel->setText(
+        QStringLiteral("<small>%1 <a href=\"%2\">%3</a></small>")
+            .arg(tr("Copyright © 2026 Velloran."), website.toHtmlEscaped(),
+                 QUrl(website).host().toHtmlEscaped()));
+    m_Ui->velloranLabel->setUrl(website);
+    m_Ui->banner->setUrl(website);
     m_Ui->velloranLabel->hide();
     m_Ui->outputTextEdit->hide();
 
@@ -78,9 +93,10 @@ MainWindow::~MainWindow()
 void MainWindow::updateVersionLabel()
 {
     QString text;
+    // The version string comes from the command line or the version service: shown as text.
     if (!m_Configuration->versionString().isEmpty())
         text += QStringLiteral("<div style=\"font-weight:bold;font-size:large\">")
-              + tr("Update to Velloran %1").arg(m_Configuration->versionString())
+              + tr("Update to Velloran %1").arg(m_Configuration->versionString().toHtmlEscaped())
               + QStringLiteral("</div>");
 
     QString channelName;
@@ -169,7 +185,9 @@ void MainWindow::onUpdateCanceled()
         return;
     }
     m_Finished = false;
-    m_Engine->resetAfterCancel();
+    // Only a cancelled engine can be reset; a repeated report finds it reset already.
+    if (m_Engine->state() == UpdateEngine::State::CANCELED)
+        m_Engine->resetAfterCancel();
     m_Ui->outputTextEdit->append(tr("Update cancelled"));
     m_Ui->totalProgressBar->setValue(0);
     if (m_ShowingCancelBox)

@@ -18,6 +18,9 @@ class MainWindow : public QWidget
 
 public:
     explicit MainWindow(Configuration *configuration);
+    // Runs with the given engine instead of the product's one (tests use an engine with a
+    // scripted root task); the window takes ownership.
+    MainWindow(Configuration *configuration, UpdateEngine *engine);
     ~MainWindow() override;
 
     // The window of this process, or null; post-install commands ask for a restart through it.

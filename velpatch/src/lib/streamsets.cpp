@@ -67,7 +67,10 @@ bool ByteSourceSet::ReadNestedSet(ByteSourceSet& destination) {
   for (uint32_t i = 0; i < kMaxStreams; ++i) m_Streams[i] = streams[i];
   destination.Clear();
   for (uint32_t i = 0; i < count; ++i) destination.m_Streams[i] = parts[i];
-  destination.m_Count = count;
+  // The writer drops trailing empty streams; the reader gets all ten slots back, so that a
+  // consumer expecting a fixed number of streams (an encoded program has nine) sees the empty
+  // ones instead of a short set.
+  destination.m_Count = kMaxStreams;
   return true;
 }
 
