@@ -9,7 +9,7 @@ and prints a table with the ratios velpatch/bsdiff. With --baseline, an earlier 
 is measured in the same runs (method 1), for before/after figures under the same load.
 
 Usage: bench/bsdiff_bench.py [--velpatch PATH] [--baseline PATH] [--reps N] [--large]
-                             [--report FILE]
+                             [--only TEXT] [--report FILE]
 Installs its optional packages (bsdiff, time) when missing and run as root; builds
 build-bench/bin/velpatch when no --velpatch is given.
 """
@@ -160,13 +160,14 @@ def main():
     parser.add_argument("--reps", type=int, default=3, help="runs per measurement (median kept)")
     parser.add_argument("--large", action="store_true", help="also the 33 MB compiler pair")
     parser.add_argument("--report", help="also write the table to this file")
+    parser.add_argument("--only", help="measure only the pairs whose label contains this text")
     args = parser.parse_args()
 
     ensure_packages()
     velpatch = args.velpatch or build_velpatch()
     lines = []
     with tempfile.TemporaryDirectory() as work:
-        pairs = find_pairs(work, args.large)
+        pairs = [p for p in find_pairs(work, args.large) if not args.only or args.only in p[0]]
         lines.append("load average at start: " + open("/proc/loadavg").read().strip())
         lines.append("median of %d runs; sizes in bytes, times in s (wall / CPU), memory in MiB" %
                      args.reps)

@@ -141,6 +141,45 @@ TEST(Lzma2Block, PiecesCodedAtOnceReadBackAsOneBlock) {
   }
 }
 
+// Every chunk carries its literal and position parameters: blocks coded with other choices than
+// the defaults read back with the same reader, and a choice the format cannot hold fails cleanly.
+TEST(Lzma2Block, TunedEncoderChoicesReadBack) {
+  const Bytes data = Sample((2u << 20) + 777, 6);
+  struct Case {
+    uint32_t lc, lp, pb, nice, depth;
+    bool valid;
+  };
+  const Case cases[] = {
+      {1, 0, 0, 64, 0, true},    {4, 0, 0, 64, 0, true}, {0, 4, 4, 64, 0, true},
+      {3, 0, 2, 273, 512, true}, {3, 0, 2, 2, 1, true},  {4, 1, 2, 64, 0, false},
+      {3, 0, 5, 64, 0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("lc " + std::to_string(c.lc) + " lp " + std::to_string(c.lp) + " pb " +
+                 std::to_string(c.pb) + " nice " + std::to_string(c.nice));
+    Lzma2Tuning tuning;
+    tuning.literal_context_bits = c.lc;
+    tuning.literal_position_bits = c.lp;
+    tuning.position_bits = c.pb;
+    tuning.nice_length = c.nice;
+    tuning.search_depth = c.depth;
+    CaptureLog log;
+    ByteSink sink;
+    ASSERT_TRUE(sink.WriteByte(7));
+    if (!c.valid) {
+      EXPECT_FALSE(WriteLzma2BlockTuned(data.data(), data.size(), tuning, 2, sink));
+      EXPECT_EQ(sink.length(), 1u);
+      continue;
+    }
+    ASSERT_TRUE(WriteLzma2BlockTuned(data.data(), data.size(), tuning, 2, sink));
+    ByteSource in(sink.data() + 1, sink.length() - 1);
+    ByteSink out;
+    ASSERT_TRUE(ReadLzma2Block(in, out));
+    EXPECT_TRUE(in.Empty());
+    EXPECT_TRUE(Contents(out) == data);
+  }
+}
+
 TEST(Lzma2Block, LargestPropertyIsAccepted) {
   // Property 40 means a 4 GiB dictionary; the reader only needs as much as the data.
   Bytes block = Block(Sample(1000, 4));

@@ -19,9 +19,10 @@ namespace {
 constexpr char kDiffMagic[8] = {'V', 'L', 'D', 'I', 'F', 'F', '1', '0'};
 // A new exact match replaces the current alignment only when it matches this many more bytes
 // than the alignment does over the same stretch. Each switch costs a control triple (and mostly
-// a second one to come back) whose seek hardly compresses; below this margin the switch costs
-// the patch more than the differences it saves.
-constexpr int64_t kSwitchMargin = 12;
+// a second one to come back) whose seek hardly compresses on its own: when the runs are coded
+// as separate blocks, a margin of 12 gives the smallest patches. A raw diff is compressed by its
+// caller together with other streams, where the finer triples of a margin of 8 pay off.
+int64_t SwitchMargin(uint8_t method) { return method == DIFF_METHOD_RAW ? 8 : 12; }
 constexpr int64_t kMaxSide = std::numeric_limits<int32_t>::max();
 
 int64_t CommonPrefix(const uint8_t* a, int64_t a_size, const uint8_t* b, int64_t b_size) {
@@ -41,12 +42,13 @@ struct Runs {
 class Generator {
  public:
   Generator(const uint8_t* old_data, int64_t old_size, const uint8_t* new_data, int64_t new_size,
-            const SuffixArray& suffixes)
+            const SuffixArray& suffixes, int64_t switch_margin)
       : m_Old(old_data),
         m_OldSize(old_size),
         m_New(new_data),
         m_NewSize(new_size),
-        m_Suffixes(suffixes) {}
+        m_Suffixes(suffixes),
+        m_SwitchMargin(switch_margin) {}
 
   bool Run(Runs* runs);
   // After Run: rewrites the last seek so that the old position ends at 0, where the triples of
@@ -70,6 +72,7 @@ class Generator {
   const uint8_t* m_New;
   int64_t m_NewSize;
   const SuffixArray& m_Suffixes;  // m_OldSize + 1 entries
+  int64_t m_SwitchMargin;
   // The last triple's seek, where it starts in the control run, and the old position after it.
   int64_t m_LastSeek = 0;
   size_t m_LastSeekAt = 0;
@@ -162,7 +165,7 @@ bool Generator::Run(Runs* runs) {
       for (; sc < scan + len; ++sc) {
         if (OldMatches(sc + last_offset, sc)) ++old_score;
       }
-      if ((len == old_score && len != 0) || len > old_score + kSwitchMargin) break;
+      if ((len == old_score && len != 0) || len > old_score + m_SwitchMargin) break;
       if (len > 10240 && old_score < len) break;
       if (OldMatches(scan + last_offset, scan)) --old_score;
     }
@@ -225,7 +228,8 @@ constexpr int64_t kMinScanPart = int64_t{1} << 20;
 // part's triples start from old position 0, so every part but the last ends with its old
 // position rewound to 0.
 bool ScanInPartsOrThrow(const uint8_t* old_data, int64_t old_size, const uint8_t* new_data,
-                        int64_t new_size, const SuffixArray& suffixes, Runs* runs) {
+                        int64_t new_size, const SuffixArray& suffixes, int64_t switch_margin,
+                        Runs* runs) {
   const int64_t parts = std::max<int64_t>(
       1, std::min<int64_t>(static_cast<int64_t>(CodingThreads()), new_size / kMinScanPart));
   std::vector<Runs> part_runs(static_cast<size_t>(parts));
@@ -233,7 +237,7 @@ bool ScanInPartsOrThrow(const uint8_t* old_data, int64_t old_size, const uint8_t
   auto scan_part = [&](int64_t i) {
     const int64_t begin = new_size / parts * i;
     const int64_t end = i + 1 == parts ? new_size : begin + new_size / parts;
-    Generator generator(old_data, old_size, new_data + begin, end - begin, suffixes);
+    Generator generator(old_data, old_size, new_data + begin, end - begin, suffixes, switch_margin);
     Runs& part = part_runs[static_cast<size_t>(i)];
     ok[static_cast<size_t>(i)] =
         generator.Run(&part) && (i + 1 == parts || generator.RewindOldPosition(&part));
@@ -259,9 +263,10 @@ bool ScanInPartsOrThrow(const uint8_t* old_data, int64_t old_size, const uint8_t
 }
 
 bool ScanInParts(const uint8_t* old_data, int64_t old_size, const uint8_t* new_data,
-                 int64_t new_size, const SuffixArray& suffixes, Runs* runs) {
+                 int64_t new_size, const SuffixArray& suffixes, int64_t switch_margin, Runs* runs) {
   try {
-    return ScanInPartsOrThrow(old_data, old_size, new_data, new_size, suffixes, runs);
+    return ScanInPartsOrThrow(old_data, old_size, new_data, new_size, suffixes, switch_margin,
+                              runs);
   } catch (...) {  // the part lists could not be allocated
     return false;
   }
@@ -356,7 +361,7 @@ bool Generate(ByteSource& old, ByteSource& new_data, ByteSink& out, bool write_h
     SuffixArray suffixes;
     if (!suffixes.Build(old_data, old_size)) return false;
     if (!ScanInParts(old_data, static_cast<int64_t>(old_size), new_bytes,
-                     static_cast<int64_t>(new_size), suffixes, &runs)) {
+                     static_cast<int64_t>(new_size), suffixes, SwitchMargin(method), &runs)) {
       Log("could not build diff runs: out of memory", LOG_ERROR);
       return false;
     }
