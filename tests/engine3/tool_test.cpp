@@ -1,7 +1,5 @@
 // velpatch compress, decompress, gen and apply, run as a user would run them.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include "toolsandbox.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -10,37 +8,14 @@
 
 namespace {
 
-class PatchToolTest : public ::testing::Test {
+class PatchToolTest : public ToolSandbox {
  protected:
   void SetUp() override {
-    char templ[] = "/tmp/velpatch_tool3_XXXXXX";
-    ASSERT_NE(mkdtemp(templ), nullptr);
-    m_Dir = templ;
+    ToolSandbox::SetUp();
     std::system(("cp '" ENGINE3_FIXTURE_DIR "/old_elf64_x64.so' '" + m_Dir +
                  "/old' && cp '" ENGINE3_FIXTURE_DIR "/new_elf64_x64.so' '" + m_Dir + "/new'")
                     .c_str());
   }
-  void TearDown() override { std::system(("rm -rf '" + m_Dir + "'").c_str()); }
-
-  std::string Path(const std::string& name) const { return m_Dir + "/" + name; }
-  void Put(const std::string& name, const std::string& text) const {
-    std::ofstream(Path(name), std::ios::binary) << text;
-  }
-  std::string Get(const std::string& name) const {
-    std::ifstream in(Path(name), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  bool Exists(const std::string& name) const { return access(Path(name).c_str(), F_OK) == 0; }
-  int Run(const std::string& arguments) {
-    const std::string command =
-        "cd '" + m_Dir + "' && '" VELPATCH_TOOL "' " + arguments + " >stdout.txt 2>stderr.txt";
-    const int status = std::system(command.c_str());
-    m_Stdout = Get("stdout.txt");
-    m_Stderr = Get("stderr.txt");
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
-  std::string m_Dir, m_Stdout, m_Stderr;
 };
 
 TEST_F(PatchToolTest, CompressAndDecompressRoundTrip) {
