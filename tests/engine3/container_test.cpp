@@ -61,19 +61,20 @@ const RoundTripCase kRoundTrips[] = {
     {"elf32_arm", [] { return Fixture("old_elf32_arm.so"); }, 2, 1},
     {"pe32", [] { return Fixture("old_pe32.dll"); }, 2, 1},
     {"pe64", [] { return Fixture("old_pe64.dll"); }, 2, 1},
-    {"macho32", [] { return Engine2Fixture("macho32"); }, 2, 1},
-    {"macho64", [] { return Engine2Fixture("macho64"); }, 2, 1},
+    // The Mach-O fixtures are so small that their programs and diff outweigh what disassembly
+    // saves: the writer keeps the plain form.
+    {"macho32", [] { return Engine2Fixture("macho32"); }, 1, 0},
+    {"macho64", [] { return Engine2Fixture("macho64"); }, 1, 0},
     {"universal_two_slices",
      [] {
        return Universal({Engine2Fixture("macho32"), Engine2Fixture("macho64")});
      },
-     2, 2},
-    // A trailing non-executable slice is skipped; the other two are kept.
+     1, 0},
     {"universal_with_data_slice",
      [] {
        return Universal({Engine2Fixture("macho64"), Text(), Engine2Fixture("macho32")});
      },
-     2, 2},
+     1, 0},
     {"text", Text, 1, 0},
     {"one_byte", [] { return Bytes{0x42}; }, 1, 0},
 };
@@ -83,10 +84,19 @@ class ContainerRoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
 TEST_P(ContainerRoundTrip, BothFormsGiveTheFileBack) {
   const RoundTripCase& c = GetParam();
   const Bytes file = c.make();
-  for (const bool preprocess : {true, false}) {
+  size_t plain_size = 0;
+  for (const bool preprocess : {false, true}) {
     SCOPED_TRACE(preprocess ? "preprocessed" : "plain");
     ByteSink container;
     ASSERT_TRUE(CompressLzma2Container(file.data(), file.size(), preprocess, container));
+    // The disassembled form is kept only when it is smaller than the plain one.
+    if (!preprocess) {
+      plain_size = container.length();
+    } else if (c.preprocessed_directive == 2) {
+      EXPECT_LT(container.length(), plain_size);
+    } else {
+      EXPECT_EQ(container.length(), plain_size);
+    }
     const ContainerHeader h = ReadContainer(container);
     EXPECT_EQ(h.magic, kContainerMagic);
     EXPECT_EQ(h.checksum, Checksum32(file.data(), file.size()));

@@ -1,6 +1,7 @@
 // Writing LZMA2 containers.
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "binarydiff.h"
@@ -74,6 +75,18 @@ bool WritePlain(const uint8_t* data, size_t length, uint32_t checksum, ByteSink&
          (WriteLzma2Block(data, length, out) || Fail("could not compress file"));
 }
 
+// Small modules often pack better plain: their programs and diff cost more than the
+// disassembly saves. `out` holds the disassembled form; it is replaced by the plain one unless
+// that is larger.
+bool KeepSmaller(const uint8_t* data, size_t length, uint32_t checksum, ByteSink& out) {
+  ByteSink plain;
+  if (!WritePlain(data, length, checksum, plain)) return false;
+  if (plain.length() > out.length()) return true;
+  Log("plain form is not larger, keeping it", LOG_DEBUG);
+  out = std::move(plain);
+  return true;
+}
+
 bool Encode(const uint8_t* data, size_t length, bool preprocess, ByteSink& out) {
   const uint32_t checksum = Checksum32(data, length);
   if (preprocess) {
@@ -87,7 +100,8 @@ bool Encode(const uint8_t* data, size_t length, bool preprocess, ByteSink& out) 
       Log(std::string("detected ") + ExecutableKindName(element.kind), LOG_DEBUG);
     // Only kMaxStreams - 1 programs fit beside the diff.
     if (!elements.empty() && elements.size() < kMaxStreams) {
-      if (WriteDisassembled(data, length, checksum, elements, out)) return true;
+      if (WriteDisassembled(data, length, checksum, elements, out))
+        return KeepSmaller(data, length, checksum, out);
       Log("falling back to default compression", LOG_WARNING);
       out.Release();
     }
