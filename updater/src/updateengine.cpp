@@ -94,7 +94,7 @@ void UpdateEngine::applyProxy()
         qDebug() << "Using HTTP proxy" << host << url.port(3128);
         return;
     }
-    qWarning() << "Invalid proxy specification" << text;
+    qWarning() << "Invalid proxy setting" << text;
     m_ProxyError = QObject::tr("'%1' is an invalid proxy specification").arg(text);
     // The window connects to fatalError only after the engine is constructed: report from the
     // event loop.

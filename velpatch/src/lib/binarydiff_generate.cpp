@@ -10,6 +10,7 @@
 #include "binarydiff.h"
 #include "log.h"
 #include "lzmaioout.h"
+#include "parallel.h"
 #include "suffixarray.h"
 
 namespace velpatch {
@@ -242,16 +243,7 @@ bool ScanInPartsOrThrow(const uint8_t* old_data, int64_t old_size, const uint8_t
     ok[static_cast<size_t>(i)] =
         generator.Run(&part) && (i + 1 == parts || generator.RewindOldPosition(&part));
   };
-  std::vector<std::thread> threads;
-  for (int64_t i = 1; i < parts; ++i) {
-    try {
-      threads.emplace_back(scan_part, i);
-    } catch (...) {  // no thread to be had: scan the part here
-      scan_part(i);
-    }
-  }
-  scan_part(0);
-  for (std::thread& t : threads) t.join();
+  RunInParallel(static_cast<size_t>(parts), [&](size_t i) { scan_part(static_cast<int64_t>(i)); });
   *runs = std::move(part_runs[0]);
   for (size_t i = 0; i < part_runs.size(); ++i) {
     if (!ok[i]) return false;

@@ -8,10 +8,10 @@
 #include <algorithm>
 #include <limits>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "log.h"
+#include "parallel.h"
 
 namespace velpatch {
 
@@ -162,16 +162,7 @@ bool EncodeInPieces(const uint8_t* data, size_t length, size_t pieces, const Lzm
     const size_t end = i + 1 == pieces ? length : begin + piece_length;
     ok[i] = EncodeRawStream(data + begin, end - begin, tuning, coded[i]);
   };
-  std::vector<std::thread> threads;
-  for (size_t i = 1; i < pieces; ++i) {
-    try {
-      threads.emplace_back(encode, i);
-    } catch (...) {  // no thread to be had: code the piece here
-      encode(i);
-    }
-  }
-  encode(0);
-  for (std::thread& t : threads) t.join();
+  RunInParallel(pieces, encode);
   for (size_t i = 0; i < pieces; ++i) {
     if (!ok[i]) return false;
     if (i + 1 < pieces) {
