@@ -3,6 +3,7 @@
 #include <limits>
 #include <utility>
 
+#include "large_buffers.h"
 #include "log.h"
 #include "streams.h"
 
@@ -41,6 +42,7 @@ bool ByteSink::GrowTo(size_t capacity) {
   }
   m_Data = static_cast<uint8_t*>(grown);
   m_Capacity = capacity;
+  AdviseHugePages(m_Data, m_Capacity);
   return true;
 }
 

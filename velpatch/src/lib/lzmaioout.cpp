@@ -6,10 +6,12 @@
 #include <lzma.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <limits>
 #include <string>
 #include <vector>
 
+#include "large_buffers.h"
 #include "log.h"
 #include "parallel.h"
 
@@ -33,6 +35,14 @@ uint32_t DictionarySize(uint8_t property) {
   if (property == kMaxPropertyByte) return 0xFFFFFFFFu;
   return (2u | (property & 1u)) << (property / 2 + 11);
 }
+
+// The coders' dictionaries and match finder tables are large buffers like ours.
+void* CoderAlloc(void*, size_t count, size_t size) {
+  if (size != 0 && count > std::numeric_limits<size_t>::max() / size) return nullptr;
+  return AllocateLargeBuffer(count * size);
+}
+void CoderFree(void*, void* data) { std::free(data); }
+const lzma_allocator kCoderAllocator = {CoderAlloc, CoderFree, nullptr};
 
 void LogReadError(int result) {
   Log("Error uncompressing data " + std::to_string(result), LOG_ERROR);
@@ -88,6 +98,7 @@ bool ReadLzma2Block(ByteSource& in, ByteSink& out) {
       std::max<uint32_t>(std::min(DictionarySize(property), unpacked), LZMA_DICT_SIZE_MIN);
   const lzma_filter filters[2] = {{LZMA_FILTER_LZMA2, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
   lzma_stream stream = LZMA_STREAM_INIT;
+  stream.allocator = &kCoderAllocator;
   lzma_ret ret = lzma_raw_decoder(&stream, filters);
   if (ret == LZMA_OK) {
     stream.next_in = cursor.current();
@@ -144,7 +155,7 @@ bool EncodeRawStream(const uint8_t* data, size_t length, const Lzma2Tuning& tuni
   const size_t bound = lzma_stream_buffer_bound(length);
   if (bound == 0 || !out.Reserve(bound)) return false;
   size_t written = 0;
-  return lzma_raw_buffer_encode(filters, nullptr, data, length, out.spare(), &written, bound) ==
+  return lzma_raw_buffer_encode(filters, &kCoderAllocator, data, length, out.spare(), &written, bound) ==
              LZMA_OK &&
          out.Commit(written);
 }

@@ -5,6 +5,7 @@
 #include <limits>
 #include <new>
 
+#include "large_buffers.h"
 #include "log.h"
 
 namespace velpatch {
@@ -28,6 +29,7 @@ bool SuffixArray::Build(const uint8_t* text, size_t length) {
     Log("suffix array: out of memory", LOG_ERROR);
     return false;
   }
+  AdviseHugePages(m_Entries.get(), 2 * (n + 1) * sizeof(int32_t));
   // The plain suffix array is built in the upper half, then spread into (position, prefix)
   // pairs from the front: entry j's pair ends before the plain value of entry j + 1 starts, so
   // nothing is overwritten before it is read.
