@@ -2,8 +2,10 @@
 // between the plain and the disassembled form, and the reader's rejections.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
+#include "binarydiff.h"
 #include "capturelog.h"
 #include "encoded_program.h"
 #include "lzma2_container.h"
@@ -152,6 +154,45 @@ TEST(ContainerWriter, FallsBackToPlainWhenDisassemblyFails) {
   ByteSink unpacked;
   ASSERT_TRUE(DecompressLzma2Container(container.data(), container.length(), unpacked));
   EXPECT_EQ(ToBytes(unpacked), file);
+}
+
+// A payload with two programs: the reader must assemble both, in stream order, before the diff.
+// The writer never makes one from these fixtures (each is a single executable), so it is put
+// together here from two one-program containers, the diff running to the two files joined.
+TEST(ContainerReader, AssemblesEveryProgramInStreamOrder) {
+  ByteSinkSet set;
+  set.set_count(3);
+  Bytes assembled, joined;
+  const char* const names[] = {"old_elf32_x86.so", "old_pe32.dll"};
+  for (size_t i = 0; i < 2; ++i) {
+    const Bytes file = Fixture(names[i]);
+    ByteSink container;
+    ASSERT_TRUE(CompressLzma2Container(file.data(), file.size(), true, container));
+    const ContainerHeader h = ReadContainer(container);
+    ASSERT_EQ(h.directive, 2u) << names[i];
+    ByteSourceSet payload;
+    ASSERT_TRUE(payload.Parse(h.payload.data(), h.payload.length()));
+    ByteSource& program = payload.stream(0);
+    ASSERT_TRUE(set.stream(i).Write(program.current(), program.Remaining()));
+    ByteSourceSet program_streams;
+    ASSERT_TRUE(program_streams.Parse(program.current(), program.Remaining()));
+    EncodedProgram* raw = nullptr;
+    ASSERT_EQ(DeserializeEncodedProgram(program_streams, &raw), PatchStatus::Ok);
+    std::unique_ptr<EncodedProgram> encoded(raw);
+    ByteSink assembly;
+    ASSERT_EQ(Assemble(*encoded, assembly), PatchStatus::Ok);
+    const Bytes part = ToBytes(assembly);
+    assembled.insert(assembled.end(), part.begin(), part.end());
+    joined.insert(joined.end(), file.begin(), file.end());
+  }
+  ByteSource old(assembled.data(), assembled.size());
+  ByteSource target(joined.data(), joined.size());
+  ASSERT_TRUE(GenerateBinaryDiff(old, target, set.stream(2), false, DIFF_METHOD_RAW));
+  const Bytes container =
+      MakeContainer(kContainerMagic, Checksum32(joined.data(), joined.size()), 2, Serialize(set));
+  ByteSink unpacked;
+  ASSERT_TRUE(DecompressLzma2Container(container.data(), container.size(), unpacked));
+  EXPECT_EQ(ToBytes(unpacked), joined);
 }
 
 class ContainerFiles : public ScratchDirTest {};
