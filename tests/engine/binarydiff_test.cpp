@@ -42,6 +42,12 @@ Bytes ReadFile(const char* path) {
   return Bytes(file.data(), file.data() + file.length());
 }
 
+Bytes Join(const std::vector<Bytes>& parts) {
+  Bytes joined;
+  for (const Bytes& part : parts) joined.insert(joined.end(), part.begin(), part.end());
+  return joined;
+}
+
 bool Generate(const Bytes& old, const Bytes& new_data, Bytes* diff, bool header, uint8_t method) {
   ByteSource old_source(old.data(), old.size()), new_source(new_data.data(), new_data.size());
   ByteSink out;
@@ -135,6 +141,43 @@ TEST(BinaryDiff, SimilarInputsGiveSmallDiffs) {
   Bytes diff;
   ASSERT_TRUE(Generate(old, Edited(old, 9), &diff, false, DIFF_METHOD_LZMA2_PER_RUN));
   EXPECT_LT(diff.size(), old.size() / 10);
+}
+
+// Where the new data goes on after an insertion, a block that the old data holds twice is taken
+// from the copy that continues the current alignment, not from whichever copy the suffix search
+// happens to reach first: that keeps the seeks small.
+TEST(BinaryDiff, EqualMatchesPreferTheCopyNearTheAlignment) {
+  const Bytes block = Random(2000, 20);
+  Bytes gap = Random(8000, 21), tail = Random(1000, 22), inserted = Random(50, 23),
+        after = Random(1000, 24);
+  // The bytes after each copy of the block sort the far copy last, where a tie used to go.
+  gap[0] = 0x80;
+  tail[0] = 0x10;
+  after[0] = 0x40;
+  const Bytes old = Join({block, gap, block, tail});
+  const Bytes new_data = Join({gap, inserted, block, after});
+  Bytes diff;
+  ASSERT_TRUE(Generate(old, new_data, &diff, false, DIFF_METHOD_RAW));
+
+  // Follow the triples to the copy that produces the block's first byte.
+  ByteSource in(diff.data(), diff.size());
+  uint8_t method = 0;
+  uint32_t size = 0, control_length = 0, diff_length = 0, extra_length = 0;
+  ASSERT_TRUE(in.ReadByte(&method) && in.ReadVarUint32(&size) &&
+              in.ReadVarUint32(&control_length) && in.ReadVarUint32(&diff_length) &&
+              in.ReadVarUint32(&extra_length));
+  ByteSource control(in.current(), control_length);
+  const int64_t block_at = static_cast<int64_t>(gap.size() + inserted.size());
+  int64_t out = 0, old_position = 0, block_source = -1;
+  while (out < static_cast<int64_t>(new_data.size())) {
+    int32_t copy = 0, extra = 0, seek = 0;
+    ASSERT_TRUE(control.ReadVarInt32(&copy) && control.ReadVarInt32(&extra) &&
+                control.ReadVarInt32(&seek));
+    if (out <= block_at && block_at < out + copy) block_source = old_position + block_at - out;
+    out += copy + extra;
+    old_position += copy + seek;
+  }
+  EXPECT_EQ(block_source, static_cast<int64_t>(block.size() + gap.size()));
 }
 
 TEST(BinaryDiff, UsesOnlyUnreadOldBytesAndAppendsToOutput) {

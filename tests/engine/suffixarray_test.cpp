@@ -30,6 +30,15 @@ TEST(SuffixArray, SortsSuffixesAfterTheEmptyOne) {
                 SuffixArray::Prefix(reinterpret_cast<const uint8_t*>(text.data()) + expected[i],
                                     text.size() - expected[i]));
     }
+    // Each entry lies in the range of its first two bytes (a last single byte counts as
+    // followed by a zero), and the ranges cover the entries after the empty suffix in order.
+    for (size_t i = 1; i < sa.size(); ++i) {
+      const uint32_t pair = sa.prefix(i) >> 16;
+      EXPECT_LE(sa.first_with(pair), i) << text << " entry " << i;
+      EXPECT_GT(sa.first_with(pair + 1), i) << text << " entry " << i;
+    }
+    EXPECT_EQ(sa.first_with(0), 1u) << text;
+    EXPECT_EQ(sa.first_with(SuffixArray::kPairs), sa.size()) << text;
   }
 }
 

@@ -18,6 +18,7 @@ uint32_t SuffixArray::Prefix(const uint8_t* text, size_t length) {
 
 bool SuffixArray::Build(const uint8_t* text, size_t length) {
   m_Entries.reset();
+  m_PairStarts.reset();
   m_Size = 0;
   if (length > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
     Log("suffix array: text too large", LOG_ERROR);
@@ -25,7 +26,10 @@ bool SuffixArray::Build(const uint8_t* text, size_t length) {
   }
   const size_t n = length;
   m_Entries.reset(new (std::nothrow) int32_t[2 * (n + 1)]);
-  if (!m_Entries) {
+  m_PairStarts.reset(new (std::nothrow) uint32_t[kPairs + 1]);
+  if (!m_Entries || !m_PairStarts) {
+    m_Entries.reset();
+    m_PairStarts.reset();
     Log("suffix array: out of memory", LOG_ERROR);
     return false;
   }
@@ -37,6 +41,7 @@ bool SuffixArray::Build(const uint8_t* text, size_t length) {
   int32_t* sorted = entries + (n + 2);  // n values, ending at 2 * (n + 1)
   if (n > 0 && divsufsort(text, sorted, static_cast<saidx_t>(n)) != 0) {
     m_Entries.reset();
+    m_PairStarts.reset();
     Log("suffix array: construction failed", LOG_ERROR);
     return false;
   }
@@ -48,6 +53,13 @@ bool SuffixArray::Build(const uint8_t* text, size_t length) {
     entries[2 * j + 1] =
         static_cast<int32_t>(Prefix(text + position, n - static_cast<size_t>(position)));
   }
+  // The prefixes grow along the array, so each pair's entries are one run.
+  uint32_t pair = 0;
+  for (size_t j = 1; j <= n; ++j) {
+    const uint32_t entry_pair = prefix(j) >> 16;
+    while (pair <= entry_pair) m_PairStarts[pair++] = static_cast<uint32_t>(j);
+  }
+  while (pair <= kPairs) m_PairStarts[pair++] = static_cast<uint32_t>(n + 1);
   m_Size = n + 1;
   return true;
 }

@@ -13,6 +13,8 @@ namespace velpatch {
 // search step usually decides from the entry alone, without touching the text.
 class SuffixArray {
  public:
+  static constexpr uint32_t kPairs = 1u << 16;
+
   // Builds the array; fails (logging why) when memory runs out or the text is longer than
   // 2147483647 bytes.
   [[nodiscard]] bool Build(const uint8_t* text, size_t length);
@@ -22,12 +24,17 @@ class SuffixArray {
   uint32_t prefix(size_t i) const { return static_cast<uint32_t>(m_Entries[2 * i + 1]); }
   // Where entry i lives, for prefetching.
   const int32_t* address(size_t i) const { return m_Entries.get() + 2 * i; }
+  // The entries whose suffixes start with the two bytes of `pair` (first byte high; a one-byte
+  // suffix counts as followed by a zero) are [first_with(pair), first_with(pair + 1)). Entry 0,
+  // the empty suffix, is before every range.
+  size_t first_with(uint32_t pair) const { return m_PairStarts[pair]; }
 
   // The first four bytes of `text` as prefix() keeps them (bytes beyond `length` are zero).
   static uint32_t Prefix(const uint8_t* text, size_t length);
 
  private:
   std::unique_ptr<int32_t[]> m_Entries;  // 2 * m_Size values: position, prefix, ...
+  std::unique_ptr<uint32_t[]> m_PairStarts;  // kPairs + 1 entry indexes
   size_t m_Size = 0;
 };
 
