@@ -308,9 +308,11 @@ bool ScanInParts(const uint8_t* old_data, int64_t old_size, const uint8_t* new_d
 
 // Encoder choices per run. Control triples are varints of no fixed width: only the previous
 // byte helps to predict a byte. The diff run is mostly long stretches of zeros between changed
-// bytes: the coder takes them as long matches only when it looks for such. Searching deeper
-// than 48 candidates gains under 0.5 % on real builds for a third more time. The extra run is
-// new code and data.
+// bytes: the coder takes them as long matches only when it looks for such. How deep to search
+// depends on how sparse the changes are: a lightly edited file (changes under 1 % of the bytes)
+// codes a quarter smaller with 512 candidates and costs little time, since the coder skips
+// most of it in long matches; on real builds (8-10 % changed bytes) searching deeper than 48
+// gains under 0.5 % for a third more time. The extra run is new code and data.
 Lzma2Tuning ControlTuning() {
   Lzma2Tuning tuning;
   tuning.literal_context_bits = 1;
@@ -318,10 +320,12 @@ Lzma2Tuning ControlTuning() {
   return tuning;
 }
 
-Lzma2Tuning DiffTuning() {
+Lzma2Tuning DiffTuning(const ByteSink& run) {
+  const size_t changed =
+      run.length() - static_cast<size_t>(std::count(run.data(), run.data() + run.length(), 0));
   Lzma2Tuning tuning;
   tuning.nice_length = 273;
-  tuning.search_depth = 48;
+  tuning.search_depth = changed < run.length() / 100 ? 512 : 48;
   return tuning;
 }
 
@@ -349,8 +353,8 @@ bool CompressRunsSeparately(Runs* runs, ByteSink& out) {
   } catch (...) {  // no thread to be had: do it here
     code_small_runs();
   }
-  const bool diff_ok = WriteLzma2BlockTuned(runs->diff.data(), runs->diff.length(), DiffTuning(),
-                                            CodingThreads(), diff_block);
+  const bool diff_ok = WriteLzma2BlockTuned(runs->diff.data(), runs->diff.length(),
+                                            DiffTuning(runs->diff), CodingThreads(), diff_block);
   if (worker.joinable()) worker.join();
   return small_ok && diff_ok && out.Append(control_block) && out.Append(diff_block) &&
          out.Append(extra_block);
@@ -420,7 +424,7 @@ bool Generate(ByteSource& old, ByteSource& new_data, ByteSink& out, bool write_h
     default: {
       ByteSink body;
       ok = WriteRawBody(&runs, body) &&
-           WriteLzma2BlockTuned(body.data(), body.length(), DiffTuning(), CodingThreads(), out);
+           WriteLzma2BlockTuned(body.data(), body.length(), DiffTuning(body), CodingThreads(), out);
       break;
     }
   }
