@@ -6,10 +6,12 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <string>
 #include <vector>
 
 #include "capturelog.h"
+#include "large_buffers.h"
 
 namespace velpatch {
 namespace {
@@ -165,6 +167,39 @@ TEST(ByteSink, GrowsAndKeepsContents) {
   }
   EXPECT_EQ(Contents(sink), expected);
   EXPECT_GE(sink.capacity(), 5000u);
+}
+
+// Past 1 MiB a sink moves to huge-page-aligned blocks in whole 2 MiB steps, copying what it
+// holds instead of reallocating.
+TEST(ByteSink, LargeGrowthKeepsContentsOnAlignedBlocks) {
+  ByteSink sink;
+  Bytes expected;
+  for (size_t chunk = 1; expected.size() < (size_t{5} << 20); chunk = chunk * 3 + 7) {
+    Bytes bytes(chunk);
+    for (size_t i = 0; i < chunk; ++i) bytes[i] = static_cast<uint8_t>(expected.size() + i * 13);
+    ASSERT_TRUE(sink.Write(bytes.data(), bytes.size()));
+    expected.insert(expected.end(), bytes.begin(), bytes.end());
+    if (sink.capacity() >= kLargeBufferLength) {
+      EXPECT_EQ(reinterpret_cast<uintptr_t>(sink.data()) % (size_t{2} << 20), 0u);
+      EXPECT_EQ(sink.capacity() % (size_t{2} << 20), 0u);
+    }
+  }
+  EXPECT_EQ(Contents(sink), expected);
+}
+
+TEST(LargeBuffers, CapacityRoundsLargeLengthsToHugePages) {
+  const size_t mib = size_t{1} << 20;
+  const struct {
+    size_t length, capacity;
+  } cases[] = {
+      {0, 0},
+      {mib - 1, mib - 1},
+      {mib, 2 * mib},
+      {2 * mib, 2 * mib},
+      {2 * mib + 1, 4 * mib},
+      {std::numeric_limits<size_t>::max(), std::numeric_limits<size_t>::max()},
+  };
+  for (const auto& c : cases) EXPECT_EQ(LargeBufferCapacity(c.length), c.capacity) << c.length;
 }
 
 TEST(ByteSink, ReserveAndCommit) {

@@ -34,7 +34,18 @@ ByteSink& ByteSink::operator=(ByteSink&& other) noexcept {
 
 bool ByteSink::GrowTo(size_t capacity) {
   if (capacity < kMinCapacity) capacity = kMinCapacity;
-  void* grown = std::realloc(m_Data, capacity);
+  void* grown = nullptr;
+  if (capacity < kLargeBufferLength) {
+    grown = std::realloc(m_Data, capacity);
+  } else {
+    // Large: a fresh huge-page-aligned block, which realloc would not keep aligned.
+    capacity = LargeBufferCapacity(capacity);
+    grown = AllocateLargeBuffer(capacity);
+    if (grown != nullptr) {
+      if (m_Length > 0) std::memcpy(grown, m_Data, m_Length);
+      std::free(m_Data);
+    }
+  }
   if (grown == nullptr) {
     // Final for this sink: later writes fail, so a chain of writes is checked once at its end.
     SetFailed();
@@ -42,7 +53,6 @@ bool ByteSink::GrowTo(size_t capacity) {
   }
   m_Data = static_cast<uint8_t*>(grown);
   m_Capacity = capacity;
-  AdviseHugePages(m_Data, m_Capacity);
   return true;
 }
 

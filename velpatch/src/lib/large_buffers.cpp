@@ -2,31 +2,30 @@
 
 #include <sys/mman.h>
 
-#include <cstdint>
 #include <cstdlib>
+#include <limits>
 
 namespace velpatch {
 
 namespace {
-constexpr uintptr_t kHugePageLength = uintptr_t{2} << 20;
+constexpr size_t kHugePageLength = size_t{2} << 20;
 }
 
-void AdviseHugePages(void* data, size_t length) {
-#ifdef MADV_HUGEPAGE
-  if (data == nullptr || length < kLargeBufferLength) return;
-  const uintptr_t begin = reinterpret_cast<uintptr_t>(data);
-  const uintptr_t first = (begin + kHugePageLength - 1) & ~(kHugePageLength - 1);
-  const uintptr_t last = (begin + length) & ~(kHugePageLength - 1);
-  if (first < last) (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-#else
-  (void)data;
-  (void)length;
-#endif
+size_t LargeBufferCapacity(size_t length) {
+  if (length < kLargeBufferLength ||
+      length > std::numeric_limits<size_t>::max() - (kHugePageLength - 1))
+    return length;
+  return (length + kHugePageLength - 1) & ~(kHugePageLength - 1);
 }
 
 void* AllocateLargeBuffer(size_t length) {
-  void* data = std::malloc(length);
-  AdviseHugePages(data, length);
+  const size_t capacity = LargeBufferCapacity(length);
+  if (capacity == length && length < kLargeBufferLength) return std::malloc(length);
+  void* data = nullptr;
+  if (posix_memalign(&data, kHugePageLength, capacity) != 0) return nullptr;
+#ifdef MADV_HUGEPAGE
+  (void)madvise(data, capacity, MADV_HUGEPAGE);
+#endif
   return data;
 }
 

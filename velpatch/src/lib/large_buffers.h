@@ -1,6 +1,8 @@
-// Large working buffers (decoded files, suffix arrays, coder dictionaries) are touched once from
-// end to end. In 4 KiB pages that is one page fault per 4 KiB, which costs more than decoding
-// the bytes on a virtual machine; transparent huge pages cut the faults 512-fold.
+// Large working buffers (decoded files, payloads, assemblies, suffix arrays, coder
+// dictionaries) are touched once from end to end. In 4 KiB pages that is one page fault per
+// 4 KiB, which on a virtual machine costs more than decoding the bytes; transparent huge pages
+// cut the faults 512-fold. Huge pages need 2 MiB-aligned ranges, so large buffers are allocated
+// on that boundary and in whole 2 MiB steps.
 #ifndef VELPATCH_LARGE_BUFFERS_H
 #define VELPATCH_LARGE_BUFFERS_H
 
@@ -9,14 +11,15 @@
 namespace velpatch {
 
 // Buffers at least this large are worth backing with huge pages.
-constexpr size_t kLargeBufferLength = size_t{4} << 20;
+constexpr size_t kLargeBufferLength = size_t{1} << 20;
 
-// Asks the kernel to back the whole 2 MiB-aligned pages inside [data, data + length) with huge
-// pages. Only advice: does nothing for short buffers, on kernels without transparent huge pages,
-// or when the kernel declines.
-void AdviseHugePages(void* data, size_t length);
+// The capacity AllocateLargeBuffer really provides for `length` bytes: `length` rounded up to
+// whole huge pages when it is large, else `length` itself.
+size_t LargeBufferCapacity(size_t length);
 
-// malloc for large buffers: allocates with malloc and advises huge pages when the size is large.
+// malloc for buffers that may be large: a large one starts on a huge-page boundary, is
+// LargeBufferCapacity(length) long, and the kernel is asked to back it with huge pages (only
+// advice: without transparent huge pages it is ordinary memory). Null when memory runs out.
 // Free the result with free().
 void* AllocateLargeBuffer(size_t length);
 

@@ -25,7 +25,7 @@ bool SuffixArray::Build(const uint8_t* text, size_t length) {
     return false;
   }
   const size_t n = length;
-  m_Entries.reset(new (std::nothrow) int32_t[2 * (n + 1)]);
+  m_Entries.reset(static_cast<int32_t*>(AllocateLargeBuffer(2 * (n + 1) * sizeof(int32_t))));
   m_PairStarts.reset(new (std::nothrow) uint32_t[kPairs + 1]);
   if (!m_Entries || !m_PairStarts) {
     m_Entries.reset();
@@ -33,7 +33,6 @@ bool SuffixArray::Build(const uint8_t* text, size_t length) {
     Log("suffix array: out of memory", LOG_ERROR);
     return false;
   }
-  AdviseHugePages(m_Entries.get(), 2 * (n + 1) * sizeof(int32_t));
   // The plain suffix array is built in the upper half, then spread into (position, prefix)
   // pairs from the front: entry j's pair ends before the plain value of entry j + 1 starts, so
   // nothing is overwritten before it is read.

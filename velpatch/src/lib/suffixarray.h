@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 
 namespace velpatch {
@@ -33,7 +34,10 @@ class SuffixArray {
   static uint32_t Prefix(const uint8_t* text, size_t length);
 
  private:
-  std::unique_ptr<int32_t[]> m_Entries;  // 2 * m_Size values: position, prefix, ...
+  struct Free {
+    void operator()(int32_t* entries) const { std::free(entries); }
+  };
+  std::unique_ptr<int32_t[], Free> m_Entries;  // 2 * m_Size values: position, prefix, ...
   std::unique_ptr<uint32_t[]> m_PairStarts;  // kPairs + 1 entry indexes
   size_t m_Size = 0;
 };
