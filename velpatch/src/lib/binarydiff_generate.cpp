@@ -22,8 +22,9 @@ constexpr char kDiffMagic[8] = {'V', 'L', 'D', 'I', 'F', 'F', '1', '0'};
 // than the alignment does over the same stretch. Each switch costs a control triple (and mostly
 // a second one to come back) whose seek hardly compresses on its own: when the runs are coded
 // as separate blocks, a margin of 12 gives the smallest patches. A raw diff is compressed by its
-// caller together with other streams, where the finer triples of a margin of 8 pay off.
-int64_t SwitchMargin(uint8_t method) { return method == DIFF_METHOD_RAW ? 8 : 12; }
+// caller together with other streams, where finer triples pay off: over the ensemble benchmark's
+// library pairs a margin of 6 gives 1.6 % smaller patches (median) than 8, and 5 or 10 do worse.
+int64_t SwitchMargin(uint8_t method) { return method == DIFF_METHOD_RAW ? 6 : 12; }
 constexpr int64_t kMaxSide = std::numeric_limits<int32_t>::max();
 
 int64_t CommonPrefix(const uint8_t* a, int64_t a_size, const uint8_t* b, int64_t b_size) {
