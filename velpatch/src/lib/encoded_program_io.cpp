@@ -82,9 +82,11 @@ bool ReadBytes(ByteSource& source, std::vector<uint8_t>& bytes) {
   uint32_t length = 0;
   if (!ReadCount(source, &length))
     return false;
-  if (!NoThrowAlloc([&] { bytes.resize(length); }))
+  // ReadCount checked that the bytes are there: copy them in once, without zeroing first.
+  const uint8_t* first = source.current();
+  if (!NoThrowAlloc([&] { bytes.assign(first, first + length); }))
     return false;
-  return length == 0 || source.ReadBytes(bytes.data(), length);
+  return source.Skip(length);
 }
 
 bool ReadProgram(ByteSourceSet& streams, EncodedProgram& program) {
