@@ -196,8 +196,8 @@ bool Generator::RewindOldPosition(Runs* runs) const {
 
 bool Generator::Run(Runs* runs) {
   // Diff and extra bytes together never exceed the new size.
-  if (!runs->diff.Reserve(static_cast<size_t>(m_NewSize)) ||
-      !runs->extra.Reserve(static_cast<size_t>(m_NewSize)))
+  if (!runs->diff.ReserveUpperBound(static_cast<size_t>(m_NewSize)) ||
+      !runs->extra.ReserveUpperBound(static_cast<size_t>(m_NewSize)))
     return false;
   int64_t scan = 0, len = 0, pos = 0, last_scan = 0, last_pos = 0, last_offset = 0;
   while (scan < m_NewSize) {

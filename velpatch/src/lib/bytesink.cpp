@@ -32,10 +32,10 @@ ByteSink& ByteSink::operator=(ByteSink&& other) noexcept {
   return *this;
 }
 
-bool ByteSink::GrowTo(size_t capacity) {
+bool ByteSink::GrowTo(size_t capacity, bool huge_pages) {
   if (capacity < kMinCapacity) capacity = kMinCapacity;
   void* grown = nullptr;
-  if (capacity < kLargeBufferLength) {
+  if (capacity < kLargeBufferLength || !huge_pages) {
     grown = std::realloc(m_Data, capacity);
   } else {
     // Large: a fresh huge-page-aligned block, which realloc would not keep aligned.
@@ -113,6 +113,13 @@ bool ByteSink::Reserve(size_t n) {
   if (n > std::numeric_limits<size_t>::max() - m_Length) return false;
   if (m_Capacity >= m_Length + n) return true;
   return GrowTo(m_Length + n);
+}
+
+bool ByteSink::ReserveUpperBound(size_t n) {
+  if (m_Failed) return false;
+  if (n > std::numeric_limits<size_t>::max() - m_Length) return false;
+  if (m_Capacity >= m_Length + n) return true;
+  return GrowTo(m_Length + n, false);
 }
 
 void ByteSink::Release() {

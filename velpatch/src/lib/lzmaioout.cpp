@@ -36,7 +36,9 @@ uint32_t DictionarySize(uint8_t property) {
   return (2u | (property & 1u)) << (property / 2 + 11);
 }
 
-// The coders' dictionaries and match finder tables are large buffers like ours.
+// The decoder's dictionary is filled from end to end like our output buffers. The encoder keeps
+// the standard allocator: parts of its buffers stay untouched, and with huge pages they took
+// 15 MB more memory on a 10 MB diff.
 void* CoderAlloc(void*, size_t count, size_t size) {
   if (size != 0 && count > std::numeric_limits<size_t>::max() / size) return nullptr;
   return AllocateLargeBuffer(count * size);
@@ -153,9 +155,9 @@ bool EncodeRawStream(const uint8_t* data, size_t length, const Lzma2Tuning& tuni
   if (!EncoderOptions(length, tuning, &options)) return false;
   const lzma_filter filters[2] = {{LZMA_FILTER_LZMA2, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
   const size_t bound = lzma_stream_buffer_bound(length);
-  if (bound == 0 || !out.Reserve(bound)) return false;
+  if (bound == 0 || !out.ReserveUpperBound(bound)) return false;
   size_t written = 0;
-  return lzma_raw_buffer_encode(filters, &kCoderAllocator, data, length, out.spare(), &written, bound) ==
+  return lzma_raw_buffer_encode(filters, nullptr, data, length, out.spare(), &written, bound) ==
              LZMA_OK &&
          out.Commit(written);
 }

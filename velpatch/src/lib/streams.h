@@ -77,6 +77,9 @@ class ByteSink {
   [[nodiscard]] bool Append(ByteSink& other);
   // Makes room for n more bytes beyond the current length.
   [[nodiscard]] bool Reserve(size_t n);
+  // Reserve for room that only a part of may be used (a bound on a coder's output, say). Huge
+  // pages are not used for it: each one touched takes 2 MiB however little of it is written.
+  [[nodiscard]] bool ReserveUpperBound(size_t n);
   // Frees the buffer; length and capacity become 0 and the failed flag is cleared.
   void Release();
   // Frees the buffer and fails the sink, as a failed allocation does.
@@ -96,7 +99,7 @@ class ByteSink {
   bool failed() const { return m_Failed; }
 
  private:
-  bool GrowTo(size_t capacity);
+  bool GrowTo(size_t capacity, bool huge_pages = true);
 
   uint8_t* m_Data = nullptr;
   size_t m_Length = 0;    // bytes written; <= m_Capacity
