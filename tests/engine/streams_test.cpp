@@ -169,8 +169,8 @@ TEST(ByteSink, GrowsAndKeepsContents) {
   EXPECT_GE(sink.capacity(), 5000u);
 }
 
-// Past 1 MiB a sink moves to huge-page-aligned blocks in whole 2 MiB steps, copying what it
-// holds instead of reallocating.
+// From kLargeBufferLength on a sink moves to huge-page-aligned blocks in whole 2 MiB steps,
+// copying what it holds instead of reallocating.
 TEST(ByteSink, LargeGrowthKeepsContentsOnAlignedBlocks) {
   ByteSink sink;
   Bytes expected;
@@ -193,8 +193,8 @@ TEST(LargeBuffers, CapacityRoundsLargeLengthsToHugePages) {
     size_t length, capacity;
   } cases[] = {
       {0, 0},
-      {mib - 1, mib - 1},
-      {mib, 2 * mib},
+      {kLargeBufferLength - 1, kLargeBufferLength - 1},
+      {kLargeBufferLength, 2 * mib},
       {2 * mib, 2 * mib},
       {2 * mib + 1, 4 * mib},
       {std::numeric_limits<size_t>::max(), std::numeric_limits<size_t>::max()},

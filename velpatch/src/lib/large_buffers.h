@@ -10,8 +10,10 @@
 
 namespace velpatch {
 
-// Buffers at least this large are worth backing with huge pages.
-constexpr size_t kLargeBufferLength = size_t{1} << 20;
+// Buffers at least this large are worth backing with huge pages. Rounding them up to 2 MiB
+// costs memory (an ensemble patch of libcrypto applies in 63 MB instead of 50), but the decoded
+// libraries of a few hundred KiB are the common case and decode up to 10 % faster.
+constexpr size_t kLargeBufferLength = size_t{256} << 10;
 
 // The capacity AllocateLargeBuffer really provides for `length` bytes: `length` rounded up to
 // whole huge pages when it is large, else `length` itself.
