@@ -75,7 +75,8 @@ class ByteSink {
   [[nodiscard]] bool WriteVarSize(uint64_t value);
   // Writes the other sink's bytes; on success releases the other sink's buffer.
   [[nodiscard]] bool Append(ByteSink& other);
-  // Makes room for n more bytes beyond the current length.
+  // Makes room for n more bytes beyond the current length. Large room comes on huge pages
+  // (large_buffers.h), which pays when it is filled.
   [[nodiscard]] bool Reserve(size_t n);
   // Reserve for room that only a part of may be used (a bound on a coder's output, say). Huge
   // pages are not used for it: each one touched takes 2 MiB however little of it is written.
