@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "capturelog.h"
+#include "scratchdir.h"
 #include "large_buffers.h"
 
 namespace velpatch {
@@ -438,43 +439,19 @@ TEST(NestedSet, RejectedReadsChangeNothing) {
 
 // ---- File helpers ----------------------------------------------------------------------------
 
-class FileTest : public ::testing::Test {
+class FileTest : public ScratchDir {
  protected:
-  void SetUp() override {
-    char templ[] = "/tmp/velpatch_streams_XXXXXX";
-    ASSERT_NE(mkdtemp(templ), nullptr);
-    m_Dir = templ;
-  }
-  void TearDown() override { std::system(("rm -rf '" + m_Dir + "'").c_str()); }
-  std::string Path(const char* name) const { return m_Dir + "/" + name; }
-  static void Put(const std::string& path, const std::string& text) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-  }
-  static std::string Get(const std::string& path) {
-    std::string text;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return "<missing>";
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-    std::fclose(f);
-    return text;
+  // The file's contents, or "<missing>".
+  std::string Get(const std::string& name) const {
+    return Exists(name) ? GetText(name) : "<missing>";
   }
   size_t EntriesInDir() const {
-    std::string listing = m_Dir + "/listing";
-    // Counted by the shell to keep the test free of directory-walking code.
-    std::system(
-        ("ls -A '" + m_Dir + "' | grep -v '^listing$' | wc -l > '" + listing + "'").c_str());
-    return std::stoul(Get(listing));
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(m_Dir), {}));
   }
-  std::string m_Dir;
 };
 
 TEST_F(FileTest, MappedFileMapsWholeFile) {
-  Put(Path("a"), "mapped bytes");
+  Put("a", "mapped bytes");
   for (MappedFile::Hint hint :
        {MappedFile::Hint::NORMAL, MappedFile::Hint::SEQUENTIAL, MappedFile::Hint::RANDOM}) {
     MappedFile file;
@@ -488,7 +465,7 @@ TEST_F(FileTest, MappedFileMapsWholeFile) {
 }
 
 TEST_F(FileTest, MappedFileRejects) {
-  Put(Path("empty"), "");
+  Put("empty", "");
   const struct {
     const char* why;
     std::string path;
@@ -508,11 +485,11 @@ TEST_F(FileTest, MappedFileRejects) {
 TEST_F(FileTest, WriteWholeFileCreatesAndReplaces) {
   const std::string path = Path("out");
   EXPECT_EQ(WriteWholeFile(path.c_str(), "first", 5), 5u);
-  EXPECT_EQ(Get(path), "first");
+  EXPECT_EQ(Get("out"), "first");
   EXPECT_EQ(WriteWholeFile(path.c_str(), "2nd", 3), 3u);
-  EXPECT_EQ(Get(path), "2nd");
+  EXPECT_EQ(Get("out"), "2nd");
   EXPECT_EQ(WriteWholeFile(path.c_str(), nullptr, 0), 0u);
-  EXPECT_EQ(Get(path), "");
+  EXPECT_EQ(Get("out"), "");
   EXPECT_EQ(EntriesInDir(), 1u);  // no temporary left beside it
 }
 

@@ -3,7 +3,6 @@
 #define VELPATCH_TESTS_ENGINE3_TEST_FILES_H
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -12,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "scratchdir.h"
 #include "streams.h"
 
 namespace velpatch {
@@ -60,25 +60,13 @@ inline Bytes Universal(const std::vector<Bytes>& slices) {
   return file;
 }
 
-class ScratchDirTest : public ::testing::Test {
+class ScratchDirTest : public ScratchDir {
  protected:
-  void SetUp() override {
-    char templ[] = "/tmp/velpatch_engine3_XXXXXX";
-    ASSERT_NE(mkdtemp(templ), nullptr);
-    m_Dir = templ;
-  }
-  void TearDown() override { std::system(("rm -rf '" + m_Dir + "'").c_str()); }
-
-  std::string Path(const std::string& name) const { return m_Dir + "/" + name; }
+  // Byte vectors in and out, instead of text.
   void Put(const std::string& name, const Bytes& bytes) const {
-    std::ofstream out(Path(name), std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
+    PutBytes(name, bytes.data(), bytes.size());
   }
   Bytes Get(const std::string& name) const { return ReadFile(Path(name)); }
-  bool Exists(const std::string& name) const { return access(Path(name).c_str(), F_OK) == 0; }
-
-  std::string m_Dir;
 };
 
 }  // namespace velpatch

@@ -308,15 +308,16 @@ bool ScanInParts(const uint8_t* old_data, int64_t old_size, const uint8_t* new_d
 }
 
 // Encoder choices per run. Control triples are varints of no fixed width: only the previous
-// byte helps to predict a byte. The diff run is mostly long stretches of zeros between changed
+// byte helps to predict a byte (1 context bit). The extra run is new code and data (4). Neither
+// gains from position bits. The diff run is mostly long stretches of zeros between changed
 // bytes: the coder takes them as long matches only when it looks for such. How deep to search
 // depends on how sparse the changes are: a lightly edited file (changes under 1 % of the bytes)
 // codes a quarter smaller with 512 candidates and costs little time, since the coder skips
 // most of it in long matches; on real builds (8-10 % changed bytes) searching deeper than 48
-// gains under 0.5 % for a third more time. The extra run is new code and data.
-Lzma2Tuning ControlTuning() {
+// gains under 0.5 % for a third more time.
+Lzma2Tuning LiteralTuning(uint32_t context_bits) {
   Lzma2Tuning tuning;
-  tuning.literal_context_bits = 1;
+  tuning.literal_context_bits = context_bits;
   tuning.position_bits = 0;
   return tuning;
 }
@@ -330,22 +331,15 @@ Lzma2Tuning DiffTuning(const ByteSink& run) {
   return tuning;
 }
 
-Lzma2Tuning ExtraTuning() {
-  Lzma2Tuning tuning;
-  tuning.literal_context_bits = 4;
-  tuning.position_bits = 0;
-  return tuning;
-}
-
 // Method 1: the three runs are independent blocks. The diff run, by far the largest, is coded
 // in pieces on all cores while a second thread does the other two.
 bool CompressRunsSeparately(Runs* runs, ByteSink& out) {
   ByteSink control_block, diff_block, extra_block;
   bool small_ok = false;
   auto code_small_runs = [&] {
-    small_ok = WriteLzma2BlockTuned(runs->control.data(), runs->control.length(), ControlTuning(),
-                                    1, control_block) &&
-               WriteLzma2BlockTuned(runs->extra.data(), runs->extra.length(), ExtraTuning(), 1,
+    small_ok = WriteLzma2BlockTuned(runs->control.data(), runs->control.length(),
+                                    LiteralTuning(1), 1, control_block) &&
+               WriteLzma2BlockTuned(runs->extra.data(), runs->extra.length(), LiteralTuning(4), 1,
                                     extra_block);
   };
   std::thread worker;
